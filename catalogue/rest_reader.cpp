@@ -1,0 +1,112 @@
+#include "catalogue/rest_reader.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "platform/codepage.h"
+#include "platform/file_util.h"
+
+namespace {
+
+std::string AttributeOf(const TiXmlElement* element, const char* name) {
+    const char* value = element->Attribute(name);
+    return value ? value : "";
+}
+
+// The text of an element: the value of its first child node. False when it has none.
+bool TextOf(const TiXmlElement* element, std::string& text) {
+    const TiXmlNode* child = element ? element->FirstChild() : nullptr;
+    if (!child) return false;
+    text = child->Value();
+    return true;
+}
+
+// A count as atoi reads it (saturating instead of overflowing), kept within 0..MaxPhotosPerAlbum.
+int PhotoCountOf(const TiXmlElement* element) {
+    const char* value = element->Attribute("photos");
+    if (!value) return 0;
+    const long n = std::strtol(value, nullptr, 10);
+    if (n < 0) return 0;
+    return n > MaxPhotosPerAlbum ? MaxPhotosPerAlbum : static_cast<int>(n);
+}
+
+}  // namespace
+
+RestReader::RestReader(AlbumCatalogue& catalogue, std::string pictureHost)
+    : catalogue_(catalogue), pictureHost_(std::move(pictureHost)) {}
+
+bool RestReader::Load(const std::string& fileName) {
+    return document_.LoadFile(ToOsPath(fileName).c_str(), TIXML_ENCODING_UNKNOWN);
+}
+
+std::string RestReader::ReadError(std::string fileName) {
+    if (!Load(fileName)) return "";
+    const TiXmlElement* root = document_.FirstChildElement();
+    if (!root) return "";
+    const char* stat = root->Attribute("stat");
+    if (!stat || std::string(stat) != "fail") return "";
+    const TiXmlElement* error = root->FirstChildElement();
+    return error ? AttributeOf(error, "msg") : "";
+}
+
+std::string RestReader::ReadUser(std::string fileName) {
+    if (!Load(fileName)) return "";
+    const TiXmlElement* root = document_.FirstChildElement();
+    const TiXmlElement* user = root ? root->FirstChildElement("user") : nullptr;
+    if (!user) return "";
+    catalogue_.userId = AttributeOf(user, "id");
+    std::string name;
+    if (TextOf(user->FirstChildElement("username"), name)) catalogue_.userName = name;
+    return catalogue_.userId;
+}
+
+int RestReader::ReadAlbumList(std::string fileName) {
+    catalogue_.albumCount = 0;
+    catalogue_.photoTotal = 0;
+    if (!Load(fileName)) return 0;
+    const TiXmlElement* root = document_.FirstChildElement();
+    const TiXmlElement* albums = root ? root->FirstChildElement("albums") : nullptr;
+    const TiXmlElement* element = albums ? albums->FirstChildElement("album") : nullptr;
+    for (int i = 0; element && i < MaxAlbums; ++i, element = element->NextSiblingElement()) {
+        AlbumInfo& album = catalogue_.albums[i];
+        album.Clear();  // nothing of an earlier load stays behind
+        catalogue_.albumCount = i + 1;
+        album.id = AttributeOf(element, "id");
+        album.photoCount = PhotoCountOf(element);
+        std::string title;
+        if (TextOf(element->FirstChildElement("title"), title)) album.title = Utf8ToGbk(title);
+        catalogue_.photoTotal += album.photoCount;
+    }
+    return catalogue_.albumCount;
+}
+
+int RestReader::ReadAlbumPhotos(std::string fileName, int albumIndex) {
+    if (albumIndex < 0 || albumIndex >= MaxAlbums || !Load(fileName)) return 0;
+    const TiXmlElement* root = document_.FirstChildElement();
+    const TiXmlElement* album = root ? root->FirstChildElement("album") : nullptr;
+    const TiXmlElement* photos = album ? album->FirstChildElement("photos") : nullptr;
+    const TiXmlElement* element = photos ? photos->FirstChildElement("photo") : nullptr;
+    AlbumInfo& record = catalogue_.albums[albumIndex];
+    int n = 0;
+    for (; n < record.photoCount && element; ++n, element = element->NextSiblingElement()) {
+        PhotoInfo& photo = record.photos[n];
+        photo.id = AttributeOf(element, "id");
+        photo.url = pictureHost_ + "/" + AttributeOf(element, "dir") + "/" + AttributeOf(element, "filename");
+        photo.title = Utf8ToGbk(AttributeOf(element, "title"));
+    }
+    return n;
+}
+
+int RestReader::ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex) {
+    if (albumIndex < 0 || albumIndex >= MaxAlbums || photoIndex < 0 || photoIndex >= MaxPhotosPerAlbum) return 0;
+    if (!Load(fileName)) return 0;
+    const TiXmlElement* root = document_.FirstChildElement();
+    const TiXmlElement* element = root ? root->FirstChildElement("photo") : nullptr;
+    if (!element) return 0;
+    PhotoInfo& photo = catalogue_.albums[albumIndex].photos[photoIndex];
+    photo.secret = AttributeOf(element, "secret");
+    std::string description;
+    if (TextOf(element->FirstChildElement("description"), description)) photo.description = Utf8ToGbk(description);
+    return 1;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// Readers of the service's cached answers. They read local files only and fill the catalogue.
+#include <string>
+
+#include <tinyxml.h>
+
+#include "catalogue/album_catalogue.h"
+
+class RestReader {
+public:
+    // Fills `catalogue`; photo addresses start with `pictureHost`.
+    RestReader(AlbumCatalogue& catalogue, std::string pictureHost);
+    virtual ~RestReader() = default;
+
+    // The service's error message of an answer whose root has stat="fail"; empty otherwise.
+    std::string ReadError(std::string fileName);
+    // The user id (empty when none); sets userId, and userName when the answer names the user.
+    std::string ReadUser(std::string fileName);
+    // Replaces the albums by those of the list; returns the new albumCount (0 when unreadable).
+    int ReadAlbumList(std::string fileName);
+    // Fills at most photoCount photos of the album; returns how many it filled.
+    int ReadAlbumPhotos(std::string fileName, int albumIndex);
+    // Sets secret and description of one photo; 1 when the answer held a photo, else 0.
+    int ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex);
+
+private:
+    bool Load(const std::string& fileName);
+
+    AlbumCatalogue& catalogue_;
+    std::string pictureHost_;
+    TiXmlDocument document_;
+};

@@ -1,0 +1,41 @@
+#pragma once
+// The update workflow: builds the catalogue of one user from the network (every answer downloaded
+// into the cache first) or from the cache alone, writing the report pages on the way.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "catalogue/album_catalogue.h"
+#include "catalogue/app_settings.h"
+#include "catalogue/http_downloader.h"
+#include "catalogue/job_progress.h"
+#include "catalogue/rest_reader.h"
+#include "catalogue/zorbi_service.h"
+
+struct UpdateContext {
+    AlbumCatalogue& catalogue;
+    RestReader& reader;
+    const AppSettings& settings;
+    const ZorbiService& service;
+    JobProgress& progress;
+    AlbumListView& albumList;
+    std::string selectedUser;    // the user list's entry (GBK): the user folder's name
+    std::string outputTemplate;  // the template of the album pages
+    // Makes the downloader of a network update; tests hand in fakes.
+    std::function<std::unique_ptr<HttpDownloader>()> makeDownloader = [] {
+        return std::make_unique<HttpDownloader>();
+    };
+    int startPauseMs = 100;  // the pause before the first report
+};
+
+// Runs one job; returns true when it ended with its summary (also after an interrupt).
+bool UpdateAlbums(const UpdateContext& context, bool fromCache);
+
+// Empties the album list and refills it from the catalogue, reporting progress.
+void RefreshAlbumList(const AlbumCatalogue& catalogue, AlbumListView& view, JobProgress& progress);
+
+// Inserts the row of one album: its title, then its photo count.
+void InsertAlbumRow(const AlbumCatalogue& catalogue, AlbumListView& view, int row, int albumIndex);
+
+// The user's folder below the output path.
+std::string UserFolder(const AppSettings& settings, const std::string& userName);

@@ -1,0 +1,16 @@
+#pragma once
+// Picture sizes and the built-in output templates.
+#include <string>
+
+constexpr int SizeCount = 4;
+constexpr int FormatCount = 5;        // four built-in templates and the user's own
+constexpr int PreviewFormatIndex = 3;  // the format the main window starts with
+
+// Display names of the sizes 0 to 3 (GBK): 小图, 中图, 大图, 原图.
+const std::string& SizeName(int sizeIndex);
+
+// The built-in templates of the formats 0 to 3 (GBK).
+const std::string& FormatTemplate(int formatIndex);
+
+// The address of a picture in a size, or an empty text for an index outside 0 to 3.
+std::string PictureAddress(std::string_view baseUrl, int sizeIndex);

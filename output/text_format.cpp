@@ -1,0 +1,36 @@
+#include "output/text_format.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length));
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    }
+    va_end(args);
+    return text;
+}
+
+void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
+    if (from.empty()) return;
+    size_t pos = text.find(from);
+    if (pos == std::string::npos) return;
+    std::string result;
+    result.reserve(text.size());
+    size_t start = 0;
+    for (; pos != std::string::npos; pos = text.find(from, start)) {
+        result.append(text, start, pos - start);
+        result.append(to);
+        start = pos + from.size();
+    }
+    result.append(text, start, std::string::npos);
+    text = std::move(result);
+}

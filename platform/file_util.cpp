@@ -1,0 +1,87 @@
+#include "platform/file_util.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/codepage.h"
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    path += kPathSeparator;
+    path += name;
+    return path;
+}
+
+std::string BaseName(std::string_view path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string ToOsPath(std::string_view gbkPath) { return GbkToUtf8(gbkPath); }
+
+std::string CurrentDirectory() {
+    std::error_code error;
+    const std::filesystem::path cwd = std::filesystem::current_path(error);
+    return error ? std::string() : Utf8ToGbk(cwd.string());
+}
+
+bool FileExists(std::string_view path) {
+    const int fd = ::open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
+void MakeDirectory(std::string_view path) { ::mkdir(ToOsPath(path).c_str(), 0777); }
+
+bool ReadWholeFile(std::string_view path, std::string& contents) {
+    FILE* file = std::fopen(ToOsPath(path).c_str(), "rb");
+    if (!file) return false;
+    contents.clear();
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, n);
+    const bool ok = !std::ferror(file);
+    std::fclose(file);
+    return ok;
+}
+
+namespace {
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode) {
+    static std::atomic<unsigned> counter{0};
+    const std::string target = ToOsPath(path);
+    const std::string temporary =
+        target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, contents);
+    if (ok && exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+    return ok;
+}
