@@ -24,8 +24,8 @@ struct PhotoInfo {
 };
 
 struct AlbumInfo {
-    CompactText id;     // bytes
-    CompactText title;  // GBK
+    CompactText id;      // bytes
+    CompactText title;   // GBK
     int photoCount = 0;  // as the album list announces it, 0 to MaxPhotosPerAlbum
     std::unique_ptr<PhotoInfo[]> photos;
 

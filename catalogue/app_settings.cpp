@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string UserKey(int n) { return "user" + std::to_string(n); }
+std::string UserKey(int n) {
+    return "user" + std::to_string(n);
+}
 
 // Replaces the field only when the key holds at least one byte.
 void ReadText(const IniFile& ini, const char* section, const char* key, std::string& field) {
@@ -28,7 +30,9 @@ std::string Trimmed(const std::string& s) {
 
 AppSettings::AppSettings(std::string startupDirectory) : startupDirectory(std::move(startupDirectory)) {}
 
-std::string AppSettings::ConfigPath() const { return JoinPath(startupDirectory, "config.ini"); }
+std::string AppSettings::ConfigPath() const {
+    return JoinPath(startupDirectory, "config.ini");
+}
 
 void AppSettings::Load() {
     IniFile ini;

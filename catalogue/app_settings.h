@@ -6,7 +6,7 @@
 enum DetailMode { DetailNone = 0, DetailLocal = 1, DetailLocalThenNetwork = 2, DetailNetwork = 3 };
 
 class AppSettings {
-public:
+  public:
     static constexpr int MaxUsers = 256;
 
     explicit AppSettings(std::string startupDirectory);

@@ -5,7 +5,7 @@
 #include <string_view>
 
 class CompactText {
-public:
+  public:
     CompactText() = default;
     CompactText(std::string_view text) { Assign(text); }
     CompactText(const CompactText& other) { Assign(other.view()); }
@@ -30,11 +30,13 @@ public:
 
     void Clear();
 
-private:
+  private:
     void Assign(std::string_view text);
     const char* Bytes() const { return data_ + sizeof(size_t); }
 
     char* data_ = nullptr;  // the length, then the bytes
 };
 
-inline bool operator==(const CompactText& a, std::string_view b) { return a.view() == b; }
+inline bool operator==(const CompactText& a, std::string_view b) {
+    return a.view() == b;
+}

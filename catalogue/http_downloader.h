@@ -4,7 +4,7 @@
 #include <string>
 
 class HttpDownloader {
-public:
+  public:
     // The largest body a download takes.
     static constexpr long DownloadBufferSize = 1024000;
 
@@ -24,7 +24,7 @@ public:
     // when the file cannot be created), or -1 when the request failed; on -1 the file is untouched.
     virtual int Download(std::string fileName, std::string url);
 
-private:
+  private:
     struct Connections;
     std::string proxyServer_;
     std::string proxyUser_;

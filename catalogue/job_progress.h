@@ -4,7 +4,7 @@
 #include <string>
 
 class JobProgress {
-public:
+  public:
     virtual ~JobProgress() = default;
 
     virtual void SetCaption(const std::string& text) = 0;
@@ -23,13 +23,13 @@ public:
     // The text of the last SetText: the job's final text once it has ended.
     std::string resultText;
 
-protected:
+  protected:
     virtual void ShowText(const std::string& text) = 0;
 };
 
 // The album list: a two-column list (title, photo count), one row per album.
 class AlbumListView {
-public:
+  public:
     virtual ~AlbumListView() = default;
     virtual int RowCount() = 0;
     virtual void DeleteRow(int row) = 0;

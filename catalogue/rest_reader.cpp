@@ -99,7 +99,8 @@ int RestReader::ReadAlbumPhotos(std::string fileName, int albumIndex) {
 }
 
 int RestReader::ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex) {
-    if (albumIndex < 0 || albumIndex >= MaxAlbums || photoIndex < 0 || photoIndex >= MaxPhotosPerAlbum) return 0;
+    if (albumIndex < 0 || albumIndex >= MaxAlbums || photoIndex < 0 || photoIndex >= MaxPhotosPerAlbum)
+        return 0;
     if (!Load(fileName)) return 0;
     const TiXmlElement* root = document_.FirstChildElement();
     const TiXmlElement* element = root ? root->FirstChildElement("photo") : nullptr;
@@ -107,6 +108,7 @@ int RestReader::ReadPhotoInfo(std::string fileName, int albumIndex, int photoInd
     PhotoInfo& photo = catalogue_.albums[albumIndex].photos[photoIndex];
     photo.secret = AttributeOf(element, "secret");
     std::string description;
-    if (TextOf(element->FirstChildElement("description"), description)) photo.description = Utf8ToGbk(description);
+    if (TextOf(element->FirstChildElement("description"), description))
+        photo.description = Utf8ToGbk(description);
     return 1;
 }

@@ -1,13 +1,13 @@
 #pragma once
 // Readers of the service's cached answers. They read local files only and fill the catalogue.
-#include <string>
-
 #include <tinyxml.h>
+
+#include <string>
 
 #include "catalogue/album_catalogue.h"
 
 class RestReader {
-public:
+  public:
     // Fills `catalogue`; photo addresses start with `pictureHost`.
     RestReader(AlbumCatalogue& catalogue, std::string pictureHost);
     virtual ~RestReader() = default;
@@ -23,7 +23,7 @@ public:
     // Sets secret and description of one photo; 1 when the answer held a photo, else 0.
     int ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex);
 
-private:
+  private:
     bool Load(const std::string& fileName);
 
     AlbumCatalogue& catalogue_;

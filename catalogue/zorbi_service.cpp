@@ -44,7 +44,9 @@ std::string ZorbiService::PhotoInfoRequest(std::string_view photoId) const {
 }
 
 namespace {
-bool IsAsciiAlnum(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); }
+bool IsAsciiAlnum(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
 }  // namespace
 
 std::string PercentEncode(std::string_view bytes) {

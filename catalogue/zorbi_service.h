@@ -4,7 +4,7 @@
 #include <string_view>
 
 class ZorbiService {
-public:
+  public:
     static constexpr const char* kDefaultEndpoint = "http://www.zorbi.example";
     static constexpr const char* kDefaultPictureHost = "http://photos.zorbi.example";
     static constexpr const char* kDomain = "zorbi.example";
@@ -24,7 +24,7 @@ public:
     std::string AlbumPhotosRequest(std::string_view albumId) const;
     std::string PhotoInfoRequest(std::string_view photoId) const;
 
-private:
+  private:
     std::string Request(const char* method, const char* key, std::string_view utf8Value) const;
 
     std::string endpoint_;

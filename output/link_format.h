@@ -3,7 +3,7 @@
 #include <string>
 
 constexpr int SizeCount = 4;
-constexpr int FormatCount = 5;        // four built-in templates and the user's own
+constexpr int FormatCount = 5;         // four built-in templates and the user's own
 constexpr int PreviewFormatIndex = 3;  // the format the main window starts with
 
 // Display names of the sizes 0 to 3 (GBK): 小图, 中图, 大图, 原图.

@@ -55,7 +55,9 @@ void AlbumCatalogue::WriteIndexPage(const std::string& userFolder) const {
 
 void AlbumInfo::WriteAlbumPages(const std::string& userFolder, const std::string& templ) const {
     if (!IsSafeFileId(id.view())) return;
-    const auto pagePath = [&](int size) { return JoinPath(userFolder, id.str() + "_" + std::to_string(size) + ".htm"); };
+    const auto pagePath = [&](int size) {
+        return JoinPath(userFolder, id.str() + "_" + std::to_string(size) + ".htm");
+    };
     for (int i = 0; i < SizeCount; ++i) {
         std::string page = PageStart(title.view());
         page += kHeadingStart;

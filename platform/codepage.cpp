@@ -24,7 +24,7 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
     if (c >= 0xF0 && c <= 0xF4) {
         if (!cont(i + 1) || !cont(i + 2) || !cont(i + 3)) return 0;
         const unsigned char c1 = b(i + 1);
-        if (c == 0xF0 && c1 < 0x90) return 0;  // overlong
+        if (c == 0xF0 && c1 < 0x90) return 0;   // overlong
         if (c == 0xF4 && c1 >= 0x90) return 0;  // above U+10FFFF
         return 4;
     }
@@ -87,7 +87,9 @@ std::string Utf8ToGbk(std::string_view source) {
     return out;
 }
 
-void Utf8ToGbk(std::string source, std::string& destination) { destination = Utf8ToGbk(std::string_view(source)); }
+void Utf8ToGbk(std::string source, std::string& destination) {
+    destination = Utf8ToGbk(std::string_view(source));
+}
 
 std::string GbkToUtf8(std::string_view source) {
     thread_local std::unique_ptr<void, IconvDeleter> slot;

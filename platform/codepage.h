@@ -13,8 +13,8 @@ std::string Utf8ToGbk(std::string_view source);
 std::string GbkToUtf8(std::string_view source);
 
 // A fixed GBK text written as UTF-8 in the source, converted once and kept for the process.
-#define GBK(utf8)                                                      \
-    ([]() -> const std::string& {                                      \
-        static const std::string converted = Utf8ToGbk(utf8);          \
-        return converted;                                              \
+#define GBK(utf8)                                             \
+    ([]() -> const std::string& {                             \
+        static const std::string converted = Utf8ToGbk(utf8); \
+        return converted;                                     \
     }())

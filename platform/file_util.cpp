@@ -23,7 +23,9 @@ std::string BaseName(std::string_view path) {
     return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-std::string ToOsPath(std::string_view gbkPath) { return GbkToUtf8(gbkPath); }
+std::string ToOsPath(std::string_view gbkPath) {
+    return GbkToUtf8(gbkPath);
+}
 
 std::string CurrentDirectory() {
     std::error_code error;
@@ -38,7 +40,9 @@ bool FileExists(std::string_view path) {
     return true;
 }
 
-void MakeDirectory(std::string_view path) { ::mkdir(ToOsPath(path).c_str(), 0777); }
+void MakeDirectory(std::string_view path) {
+    ::mkdir(ToOsPath(path).c_str(), 0777);
+}
 
 bool ReadWholeFile(std::string_view path, std::string& contents) {
     FILE* file = std::fopen(ToOsPath(path).c_str(), "rb");

@@ -1,9 +1,10 @@
 #pragma once
 // File paths and files. Paths are GBK texts like every core text; the operating system is handed
 // UTF-8, whatever the locale.
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 // Directory separator of the platform.
 constexpr char kPathSeparator = '/';

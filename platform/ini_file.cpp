@@ -103,7 +103,8 @@ int IniFile::FindKey(int sectionLine, std::string_view key) const {
     return -1;
 }
 
-std::string IniFile::GetString(std::string_view section, std::string_view key, std::string_view fallback) const {
+std::string IniFile::GetString(std::string_view section, std::string_view key,
+                               std::string_view fallback) const {
     std::string_view value = fallback;
     const int sectionLine = FindSection(section);
     const int keyLine = sectionLine < 0 ? -1 : FindKey(sectionLine, key);

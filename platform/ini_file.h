@@ -7,7 +7,7 @@
 #include <vector>
 
 class IniFile {
-public:
+  public:
     // Size of the read buffer of GetString: a value is cut to one byte less.
     static constexpr size_t kReadBufferSize = 256;
 
@@ -32,7 +32,7 @@ public:
     // The file's text as Save writes it.
     std::string Text() const;
 
-private:
+  private:
     // Index of the line of the section header, or -1.
     int FindSection(std::string_view section) const;
     // Index of the key's line within the section starting at sectionLine, or -1.

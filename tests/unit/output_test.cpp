@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "catalogue/album_catalogue.h"
+#include "catalogue/zorbi_service.h"
+#include "output/link_format.h"
+#include "output/preview_page.h"
+#include "test_support.h"
+
+namespace {
+
+// A small catalogue: user "Alice", album 0 with two photos, album 1 without photos.
+class OutputTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        catalogue->userName = "Alice";
+        catalogue->albumCount = 2;
+        AlbumInfo& album = catalogue->albums[0];
+        album.id = "a1";
+        album.title = G("西湖");
+        album.photoCount = 2;
+        album.photos[0].url = "H/a1/b2";
+        album.photos[0].title = G("断桥");
+        album.photos[0].description = "desc";
+        album.photos[0].secret = "s1";
+        album.photos[1].url = "H/a1/b3";
+        catalogue->albums[1].id = "a2";
+        catalogue->albums[1].title = "Empty";
+    }
+    const PhotoInfo& photo() const { return catalogue->albums[0].photos[0]; }
+
+    std::unique_ptr<AlbumCatalogue> catalogue = std::make_unique<AlbumCatalogue>();
+    TempDir dir;
+};
+
+TEST_F(OutputTest, SizesAndBuiltInTemplates) {
+    EXPECT_EQ(SizeName(0), G("小图"));
+    EXPECT_EQ(SizeName(3), G("原图"));
+    EXPECT_EQ(photo().ExpandTemplate(FormatTemplate(1), 0), "[img]H/a1/b2/small.jpg[/img]\r\n");
+    EXPECT_EQ(photo().ExpandTemplate(FormatTemplate(0), 3), "H/a1/b2/large.jpg\r\n");
+    EXPECT_EQ(photo().ExpandTemplate(FormatTemplate(2), 1), "&ltimg src='H/a1/b2/medium.jpg'/&gt\r\n");
+    EXPECT_EQ(
+        photo().ExpandTemplate(FormatTemplate(3), 2),
+        G("<p>编号:$no. <br>标题:断桥<br>描述:desc<br>地址:H/a1/b2/big.jpg<br><img src='H/a1/b2/big.jpg' "
+          "ondblclick='javascript:clip(\"H/a1/b2/big.jpg\")'/></p>"));
+}
+
+TEST_F(OutputTest, SizeOutsideTheTableEmptiesOnlyTheAddress) {
+    for (int size : {-1, 4}) {
+        EXPECT_EQ(photo().ExpandTemplate("[$url|$title|$secret|$$url]", size), G("[|断桥|s1|$]"));
+    }
+}
+
+TEST_F(OutputTest, VariablesAreReplacedInOrderAndValuesAreScannedOnlyByLaterOnes) {
+    PhotoInfo p;
+    p.url = "U";
+    p.title = "T:$description $url";
+    p.description = "D:$title $secret $no";
+    p.secret = "S:$url";
+    // "$url" in the title stays (replaced before); "$description" in it is replaced (after).
+    EXPECT_EQ(p.ExpandTemplate("$title", 0), "T:D:$title S:$url $no $url");
+    EXPECT_EQ(p.ExpandTemplate("$urlx $titles $nope $", 0),
+              "U/small.jpgx T:D:$title S:$url $no $urls $nope $");
+}
+
+TEST_F(OutputTest, LinkListNumbersAfterExpansion) {
+    catalogue->albums[0].photos[1].title = "has $no inside";
+    EXPECT_EQ(catalogue->albums[0].BuildLinkList("$no:$title|", 0),
+              G("1:断桥|<br>\r\n2:has 2 inside|<br>\r\n"));
+    EXPECT_EQ(catalogue->albums[0].BuildLinkList("fixed", 0), "fixed<br>\r\nfixed<br>\r\n");
+    EXPECT_EQ(catalogue->albums[1].BuildLinkList("$url", 0), "");
+}
+
+TEST_F(OutputTest, IndexPageBytes) {
+    catalogue->WriteIndexPage(dir / "alice");  // missing folder: silently nothing
+    std::filesystem::create_directories(dir / "alice");
+    catalogue->WriteIndexPage(dir / "alice");
+    EXPECT_FALSE(Exists(dir / "alice/Alice_index.htm"));  // named after the folder
+    const std::string cell = "<td style='border:solid windowtext .5pt;padding:2.85pt 5.4pt 2.85pt 5.4pt'>";
+    std::string expected =
+        "<html>\r\n<head><title>Alice</title></head>\r\n<body>\r\n<div align='center'>"
+        "<p class=MsoNormal align=center style='text-align:center'><b><span lang=EN-US "
+        "style='font-size:22.0pt;mso-bidi-font-size:12.0pt'>Alice" +
+        G("的相册") +
+        "<o:p></o:p></span></b></p>"
+        "<table border=1 cellspacing=0 cellpadding=0 style='margin-left:.75pt; border-collapse:collapse;"
+        "border:none;mso-border-alt:solid windowtext .5pt; mso-padding-alt:2.85pt 5.4pt 2.85pt 5.4pt'>\r\n";
+    const char* titles[] = {"西湖", "Empty"};
+    const char* ids[] = {"a1", "a2"};
+    const int counts[] = {2, 0};
+    for (int i = 0; i < 2; ++i) {
+        expected += "<tr>\r\n" + cell + G(titles[i]) + "</td>\r\n";
+        expected += cell + std::to_string(counts[i]) + G("张照片") + "</td>\r\n";
+        for (int j = 0; j < 4; ++j) {
+            expected += cell + "<a href=\"" + ids[i] + "_" + std::to_string(j) + ".htm\" target=\"_blank\">" +
+                        SizeName(j) + "</a></td>\r\n";
+        }
+        expected += "</tr>\r\n";
+    }
+    expected += "</table>\r\n</div>\r\n</body>\r\n</html>";
+    EXPECT_EQ(ReadFile(dir / "alice/alice_index.htm"), expected);
+}
+
+TEST_F(OutputTest, AlbumPagesBytes) {
+    catalogue->albums[0].photos[0].title = "t $no";
+    catalogue->albums[0].WriteAlbumPages(dir.path(), "[$no] $title $url");
+    const std::string page = ReadFile(dir / "a1_2.htm");
+    const std::string link = [&](int j) {
+        return "<a href='" + dir.path() + "/a1_" + std::to_string(j) + ".htm'>";
+    }(0);
+    const std::string expected =
+        "<html>\r\n<head><title>" + G("西湖") +
+        "</title></head>\r\n<body>\r\n"
+        "<p class=MsoNormal align=center style='text-align:center'><b><span lang=EN-US "
+        "style='font-size:22.0pt;mso-bidi-font-size:12.0pt'>" +
+        G("西湖") +
+        "<o:p></o:p></span></b></p>"
+        "<div align='right'>" +
+        link + G("小图") +
+        "</a>\r\n&nbsp&nbsp&nbsp&nbsp"
+        "<a href='" +
+        dir.path() + "/a1_1.htm'>" + G("中图") + "</a>\r\n&nbsp&nbsp&nbsp&nbsp" + G("大图") +
+        "\r\n&nbsp&nbsp&nbsp&nbsp"
+        "<a href='" +
+        dir.path() + "/a1_3.htm'>" + G("原图") +
+        "</a>\r\n&nbsp&nbsp&nbsp&nbsp</div>\r\n"
+        "<div>\r\n"
+        "<p>[1] t $no H/a1/b2/big.jpg</p>\r\n"  // "$no" in the title stays in report pages
+        "<p>[2]  H/a1/b3/big.jpg</p>\r\n"
+        "</div>\r\n</body>\r\n</html>";
+    EXPECT_EQ(page, expected);
+    for (int j = 0; j < 4; ++j) EXPECT_TRUE(Exists(dir / ("a1_" + std::to_string(j) + ".htm")));
+
+    catalogue->albums[1].WriteAlbumPages(dir.path(), "x");
+    EXPECT_NE(ReadFile(dir / "a2_0.htm").find("</div>\r\n<div>\r\n</div>\r\n</body>"), std::string::npos);
+}
+
+TEST_F(OutputTest, ExistingLongerPageIsReplacedWhole) {
+    WriteFile(dir / "a1_0.htm", std::string(100000, '#'));
+    catalogue->albums[0].WriteAlbumPages(dir.path(), "x");
+    EXPECT_EQ(ReadFile(dir / "a1_0.htm").find('#'), std::string::npos);
+}
+
+TEST_F(OutputTest, UnsafeAlbumIdsWriteNoPages) {
+    for (const char* id : {"../escape", "a/b", "..", ".", "", "a b", "x\xCE\xF7"}) {
+        catalogue->albums[0].id = id;
+        catalogue->albums[0].WriteAlbumPages(dir / "user", "x");
+    }
+    std::filesystem::create_directories(dir / "user");
+    catalogue->albums[0].id = "../escape";
+    catalogue->albums[0].WriteAlbumPages(dir / "user", "x");
+    EXPECT_FALSE(Exists(dir / "escape_0.htm"));
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "user"));
+    EXPECT_TRUE(IsSafeFileId("72157600001@N01.x-y_z"));
+    EXPECT_FALSE(IsSafeFileId(std::string(129, 'a')));
+}
+
+TEST_F(OutputTest, PreviewPageTextAndFile) {
+    const std::string start =
+        "<html><script type=\"text/javascript\">\r\n<!--\r\nfunction clip(str){\r\n"
+        " clipboardData.setData('text',str); \r\n";
+    const std::string end =
+        "}\r\n //-->\r\n</script>\r\n <body><div align='center'><table><font size =2>\r\n";
+    const std::string close = "</font></table></div></body></html>";
+    EXPECT_EQ(BuildPreviewPage(*catalogue, 0, 0, "$url", false),
+              start + end + "H/a1/b2/small.jpg<br>\r\nH/a1/b3/small.jpg<br>\r\n" + close);
+    EXPECT_EQ(BuildPreviewPage(*catalogue, 1, 0, "$url", true),
+              start + G(" alert('地址已复制，按Ctrl+V即可粘贴。');") + end + close);
+    // Past the current albums: an empty list, not what an earlier load left there.
+    catalogue->albums[2].photoCount = 1;
+    EXPECT_EQ(BuildPreviewPage(*catalogue, 2, 0, "$url", false), start + end + close);
+    EXPECT_EQ(BuildPreviewPage(*catalogue, -1, 0, "$url", false), start + end + close);
+
+    const std::string page = BuildPreviewPage(*catalogue, 0, 2, FormatTemplate(3), true);
+    EXPECT_EQ(WritePreviewFile(dir.path(), page), dir / "temp.htm");
+    EXPECT_EQ(ReadFile(dir / "temp.htm"), page);
+    EXPECT_EQ(WritePreviewFile(dir / "missing", page), "");
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include "catalogue/rest_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "test_support.h"
+
+namespace {
+
+class RestReaderTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<AlbumCatalogue> catalogue = std::make_unique<AlbumCatalogue>();
+    RestReader reader{*catalogue, "http://pics.test"};
+    TempDir dir;
+};
+
+TEST_F(RestReaderTest, ReadErrorOutcomes) {
+    EXPECT_EQ(reader.ReadError(DataFile("error.xml")), "User not found & gone");
+    EXPECT_EQ(reader.ReadError(DataFile("error_other_case.xml")), "");
+    EXPECT_EQ(reader.ReadError(DataFile("error_no_msg.xml")), "");
+    EXPECT_EQ(reader.ReadError(DataFile("user.xml")), "");
+    EXPECT_EQ(reader.ReadError(DataFile("empty.xml")), "");
+    EXPECT_EQ(reader.ReadError(DataFile("broken.xml")), "");
+    EXPECT_EQ(reader.ReadError(dir / "missing.xml"), "");
+}
+
+TEST_F(RestReaderTest, ReadErrorKeepsTheMessageBytes) {
+    WriteFile(dir / "e.xml", "<rsp stat=\"fail\"><x msg=\"用户不存在\"/></rsp>");
+    EXPECT_EQ(reader.ReadError(dir / "e.xml"), "用户不存在");  // unconverted: still UTF-8
+}
+
+TEST_F(RestReaderTest, ReadUserSetsIdAndServiceSpelling) {
+    catalogue->userName = "alice";
+    EXPECT_EQ(reader.ReadUser(DataFile("user.xml")), "10001@N01");
+    EXPECT_EQ(catalogue->userId, "10001@N01");
+    EXPECT_EQ(catalogue->userName, "Alice");
+
+    catalogue->userName = "bob";
+    EXPECT_EQ(reader.ReadUser(DataFile("user_no_name.xml")), "42@N07");
+    EXPECT_EQ(catalogue->userName, "bob");  // no text: the name stays as chosen
+}
+
+TEST_F(RestReaderTest, ReadUserFailuresLeaveTheCatalogueAlone) {
+    catalogue->userId = "kept";
+    for (const char* file : {"user_missing.xml", "empty.xml", "broken.xml", "error.xml"}) {
+        EXPECT_EQ(reader.ReadUser(DataFile(file)), "") << file;
+    }
+    EXPECT_EQ(reader.ReadUser(dir / "missing.xml"), "");
+    EXPECT_EQ(catalogue->userId, "kept");
+}
+
+TEST_F(RestReaderTest, ReadAlbumListParsesCountsTheWayAtoiDoes) {
+    ASSERT_EQ(reader.ReadAlbumList(DataFile("list.xml")), 5);
+    const AlbumInfo* albums = catalogue->albums.get();
+    EXPECT_EQ(albums[0].id, "72157600001");
+    EXPECT_EQ(albums[0].title, G("西湖春色"));
+    EXPECT_EQ(albums[0].photoCount, 12);
+    EXPECT_EQ(albums[1].photoCount, 12);        // "12abc"
+    EXPECT_EQ(albums[1].title, "Trip ? 2006");  // no GBK form for the snowman
+    EXPECT_EQ(albums[2].photoCount, 0);         // "abc"
+    EXPECT_TRUE(albums[2].title.empty());       // empty title element: not written
+    EXPECT_EQ(albums[3].photoCount, 0);         // absent
+    EXPECT_EQ(albums[4].photoCount, 0);         // "  -3": negative counts are none
+    EXPECT_EQ(catalogue->photoTotal, 24);
+}
+
+TEST_F(RestReaderTest, ANewListLeavesNothingOfTheLastOneBehind) {
+    ASSERT_EQ(reader.ReadAlbumList(DataFile("list.xml")), 5);
+    ASSERT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), 2), 0);
+    catalogue->albums[2].photos[0].description = "earlier user's text";
+    catalogue->albums[2].title = "earlier title";
+
+    ASSERT_EQ(reader.ReadAlbumList(DataFile("list_small.xml")), 3);
+    EXPECT_EQ(catalogue->albumCount, 3);
+    EXPECT_EQ(catalogue->photoTotal, 10);  // 3 + 0 + 7, before any photo list
+    EXPECT_EQ(catalogue->albums[2].title, "Third");
+    EXPECT_TRUE(catalogue->albums[2].photos[0].description.empty());
+
+    EXPECT_EQ(reader.ReadAlbumList(dir / "missing.xml"), 0);
+    EXPECT_EQ(catalogue->albumCount, 0);
+    EXPECT_EQ(catalogue->photoTotal, 0);
+    EXPECT_EQ(reader.ReadAlbumList(DataFile("broken.xml")), 0);
+}
+
+TEST_F(RestReaderTest, ReadAlbumListStaysWithinTheTables) {
+    std::string xml = "<rsp><albums>";
+    for (int i = 0; i < MaxAlbums + 5; ++i) {
+        xml += "<album id=\"a" + std::to_string(i) + "\" photos=\"" +
+               (i == 0 ? "99999999999999999999" : "2000") + "\"/>";
+    }
+    xml += "</albums></rsp>";
+    WriteFile(dir / "big.xml", xml);
+    EXPECT_EQ(reader.ReadAlbumList(dir / "big.xml"), MaxAlbums);
+    EXPECT_EQ(catalogue->albumCount, MaxAlbums);
+    EXPECT_EQ(catalogue->albums[0].photoCount, MaxPhotosPerAlbum);
+    EXPECT_EQ(catalogue->albums[MaxAlbums - 1].id, "a1023");
+    EXPECT_EQ(catalogue->photoTotal, MaxAlbums * MaxPhotosPerAlbum);
+}
+
+TEST_F(RestReaderTest, ReadAlbumPhotosIsBoundByTheAnnouncedCount) {
+    WriteFile(dir / "list.xml",
+              "<rsp><albums><album id='a' photos='4'/><album id='b' photos='8'/>"
+              "<album id='c' photos='2'/></albums></rsp>");
+    ASSERT_EQ(reader.ReadAlbumList(dir / "list.xml"), 3);
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), 0), 4);  // holds 6, announced 4
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), 1), 6);  // holds fewer than announced
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), 2), 2);
+    EXPECT_TRUE(catalogue->albums[0].photos[4].id.empty());
+
+    const PhotoInfo& first = catalogue->albums[0].photos[0];
+    EXPECT_EQ(first.id, "p1");
+    EXPECT_EQ(first.url, "http://pics.test/2006/04/abc_1");
+    EXPECT_EQ(first.title, G("断桥残雪"));
+    EXPECT_TRUE(catalogue->albums[0].photos[2].title.empty());
+
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("error.xml"), 0), 0);
+    EXPECT_EQ(reader.ReadAlbumPhotos(dir / "missing.xml", 0), 0);
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), -1), 0);
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), MaxAlbums), 0);
+}
+
+TEST_F(RestReaderTest, PhotoWithoutDirAndFilenameHasTwoSlashes) {
+    WriteFile(dir / "list.xml", "<rsp><albums><album id='a' photos='1'/></albums></rsp>");
+    ASSERT_EQ(reader.ReadAlbumList(dir / "list.xml"), 1);
+    ASSERT_EQ(reader.ReadAlbumPhotos(DataFile("photos_no_dir.xml"), 0), 1);
+    EXPECT_EQ(catalogue->albums[0].photos[0].url, "http://pics.test//");
+}
+
+TEST_F(RestReaderTest, ReadPhotoInfoSetsSecretAndDescription) {
+    PhotoInfo& photo = catalogue->albums[3].photos[5];
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 3, 5), 1);
+    EXPECT_EQ(photo.secret, "9f8e7d");
+    EXPECT_EQ(photo.description, G("雪后的断桥"));
+
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info_no_description.xml"), 3, 5), 1);
+    EXPECT_EQ(photo.secret, "s2");
+    EXPECT_EQ(photo.description, G("雪后的断桥"));  // empty element: kept
+
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("user.xml"), 3, 5), 0);
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("empty.xml"), 3, 5), 0);
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 3, MaxPhotosPerAlbum), 0);
+    EXPECT_EQ(photo.secret, "s2");
+}
+
+}  // namespace
