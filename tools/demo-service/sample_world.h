@@ -1,0 +1,43 @@
+#pragma once
+// The deterministic sample world of the demo service and the XML answers the Zorbi REST interface
+// gives about it.
+#include <string>
+
+struct SampleWorldSize {
+    int bigAlbums = 20;
+    int bigPhotos = 250;
+};
+
+class SampleWorld {
+  public:
+    explicit SampleWorld(SampleWorldSize size);
+
+    // The answer document (UTF-8 XML) for one REST method and its query value; unknown users, albums,
+    // photos and methods give the service's error answer.
+    std::string Answer(const std::string& method, const std::string& value) const;
+
+  private:
+    std::string FindByUsername(const std::string& userName) const;
+    std::string GetList(const std::string& userId) const;
+    std::string GetPhotos(const std::string& albumId) const;
+    std::string GetInfo(const std::string& photoId) const;
+    int UserIndexById(const std::string& userId) const;
+    int AlbumCount(int user) const;
+    // Photos the album's photo list holds, and the count the album list announces.
+    int ListedPhotos(int user, int album) const;
+    int AnnouncedPhotos(int user, int album) const;
+
+    SampleWorldSize size_;
+};
+
+// The query key of a REST method ("username", "user_id", ...); empty for an unknown method.
+std::string QueryKeyOf(const std::string& method);
+
+// The service's error answer.
+std::string ErrorAnswer(int code, const std::string& message);
+
+// Escapes text for an XML attribute or element.
+std::string XmlEscape(const std::string& text);
+
+// A small PNG picture whose colours follow from `seed`; sizeIndex 0..3 makes it larger.
+std::string PictureBytes(const std::string& seed, int sizeIndex);
