@@ -1,0 +1,41 @@
+#include "app/album_browser_app.h"
+
+#include <curl/curl.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include "catalogue/zorbi_service.h"
+#include "platform/file_util.h"
+#include "ui/album_browser_dlg.h"
+#include "ui/app_resources.h"
+#include "ui/dialog_template.h"
+#include "ui/message_box.h"
+#include "ui/skin.h"
+#include "ui/web_browser2.h"
+
+bool CAlbumBrowserApp::InitInstance() {
+    startupDirectory_ = CurrentDirectory();
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+        ShowMessage(nullptr, QStringLiteral("Windows 通信端口初始化失败。"), QString(),
+                    QMessageBox::Critical);
+        return false;
+    }
+    InitUiResources();
+    QApplication::setFont(DialogFont());
+    QApplication::setWindowIcon(AppIcon());
+    {
+        CAlbumBrowserDlg mainWindow(catalogue_, startupDirectory_, ZorbiService::FromEnvironment());
+        mainWindow.settings().Load();
+        SkinStart(mainWindow.settings().skinFile);
+        // Start-up measurements end the run once the first preview page has loaded.
+        if (qEnvironmentVariableIsSet("ALBUMBROWSER_EXIT_AFTER_FIRST_PAGE")) {
+            QObject::connect(mainWindow.browser(), &QWebEngineView::loadFinished, &mainWindow,
+                             &QDialog::reject);
+        }
+        mainWindow.DoModal();
+        SkinStop();
+    }
+    curl_global_cleanup();
+    return false;
+}

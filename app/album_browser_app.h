@@ -1,0 +1,21 @@
+#pragma once
+// The application object: start-up, the one modal run of the main window, and shutdown.
+#include <string>
+
+class AlbumCatalogue;
+
+class CAlbumBrowserApp {
+  public:
+    explicit CAlbumBrowserApp(AlbumCatalogue& catalogue) : catalogue_(catalogue) {}
+
+    // Brings the program up, runs the main window until it closes and takes the program down. Always
+    // false: there is no message loop of the application's own afterwards.
+    bool InitInstance();
+
+    // The current directory when start-up began: the folder of config.ini.
+    const std::string& startupDirectory() const { return startupDirectory_; }
+
+  private:
+    AlbumCatalogue& catalogue_;
+    std::string startupDirectory_;
+};

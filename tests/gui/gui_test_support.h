@@ -1,0 +1,93 @@
+#pragma once
+// What the desktop program's tests share: the process set-up, a start-up folder with config.ini and a
+// cached user, answering modal windows, and waiting for the preview pane.
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/web_browser2.h"
+
+// A main() for a QtTest class: the web engine's set-up must come before the application object.
+#define GUI_TEST_MAIN(TestClass)                          \
+    int main(int argc, char** argv) {                     \
+        CWebBrowser2::PrepareProcess();                   \
+        QApplication app(argc, argv);                     \
+        QApplication::setApplicationName("albumbrowser"); \
+        TestClass test;                                   \
+        return QTest::qExec(&test, argc, argv);           \
+    }
+
+// A start-up folder of its own (the folder of config.ini and the output folder).
+class Workspace {
+  public:
+    Workspace();
+    std::string path() const { return dir_.path().toStdString(); }
+    QString file(const QString& name) const { return dir_.filePath(name); }
+    void WriteConfig(const std::string& text) const;
+    std::string ReadConfig() const;
+    // A user's cache as an update leaves it: user.xml, list.xml and one photo list per album.
+    // `albums` holds (title, photo count) pairs; photo addresses point at `pictureDirBase`.
+    void WriteCachedUser(const std::string& user,
+                         const std::vector<std::pair<std::string, int>>& albums) const;
+    std::string ReadFile(const QString& name) const;
+
+  private:
+    QTemporaryDir dir_;
+};
+
+// Answers modal windows as they open: each rule is tried on every visible modal window, the first that
+// matches acts on it. Everything it answered is recorded.
+class ModalAnswerer : public QObject {
+    Q_OBJECT
+  public:
+    struct Seen {
+        QString className;
+        QString title;
+        QString text;
+    };
+
+    ModalAnswerer();
+    // Message boxes: answered with `button`; their title and text are recorded.
+    void AnswerMessageBoxes(QMessageBox::StandardButton button = QMessageBox::Ok);
+    // A window of a class (by its class name): `act` runs on it once, then the rule is dropped.
+    void OnceOn(const char* className, std::function<void(QWidget*)> act);
+
+    std::vector<Seen> seen;
+
+  private:
+    void Poll();
+    QTimer timer_;
+    bool answerBoxes_ = false;
+    QMessageBox::StandardButton button_ = QMessageBox::Ok;
+    std::vector<std::pair<QByteArray, std::function<void(QWidget*)>>> rules_;
+};
+
+// Waits for the next page load of the pane; false when none comes.
+bool WaitForLoad(CWebBrowser2* browser);
+// Runs script in the pane's page and waits for its result.
+QVariant RunScript(CWebBrowser2* browser, const QString& script);
+// A double click on a point of the page, as the user makes it.
+void DoubleClickPage(CWebBrowser2* browser, const QPoint& point);
+
+// A loopback picture host: every GET gets a small PNG; it counts the requests.
+class PictureServer {
+  public:
+    PictureServer();
+    ~PictureServer();
+    QString baseUrl() const;
+    int requests() const;
+
+  private:
+    struct Impl;
+    Impl* impl_;
+};
+
+// The GBK bytes of a UTF-8 text, for fixtures.
+std::string Gbk(const char* utf8);

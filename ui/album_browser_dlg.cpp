@@ -1,0 +1,382 @@
+#include "ui/album_browser_dlg.h"
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMenu>
+#include <QUrl>
+
+#include "catalogue/update_albums.h"
+#include "output/link_format.h"
+#include "output/preview_page.h"
+#include "platform/file_util.h"
+#include "ui/about_dlg.h"
+#include "ui/add_user_dlg.h"
+#include "ui/app_resources.h"
+#include "ui/clip_text_dlg.h"
+#include "ui/clipboard.h"
+#include "ui/dialog_template.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
+#include "ui/my_thread.h"
+#include "ui/shell_open.h"
+#include "ui/web_browser2.h"
+#include "ui/window_thread.h"
+#include "ui_album_browser_dlg.h"
+
+namespace {
+
+constexpr int kMinRowHeight = 16;
+const char* const kAboutItem = "关于 Zorbi相册浏览器(&A)...";
+
+}  // namespace
+
+CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string& startupDirectory,
+                                   ZorbiService service, QWidget* parent)
+    : QDialog(parent),
+      outputTemplate(FormatTemplate(PreviewFormatIndex)),
+      catalogue_(catalogue),
+      service_(std::move(service)),
+      settingsDlg_(startupDirectory),
+      reader_(catalogue, service_.pictureHost()),
+      ui_(std::make_unique<Ui::CAlbumBrowserDlg>()) {
+    InitUiResources();
+    ui_->setupUi(this);
+    PrepareTemplateWindow(this);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowIcon(AppIcon());
+    // The owned dialogs open over the main window.
+    settingsDlg_.setParent(this, settingsDlg_.windowFlags());
+    progressDlg_.setParent(this, progressDlg_.windowFlags());
+
+    sizeRadios_[0] = ui_->sizeRadio0;
+    sizeRadios_[1] = ui_->sizeRadio1;
+    sizeRadios_[2] = ui_->sizeRadio2;
+    sizeRadios_[3] = ui_->sizeRadio3;
+    formatRadios_[0] = ui_->formatRadio0;
+    formatRadios_[1] = ui_->formatRadio1;
+    formatRadios_[2] = ui_->formatRadio2;
+    formatRadios_[3] = ui_->formatRadio3;
+    formatRadios_[4] = ui_->formatRadio4;
+
+    for (QAbstractButton* radio : sizeRadios_)
+        connect(radio, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseSize);
+    connect(ui_->refreshButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnChooseSize);
+    for (int f = 0; f < 4; ++f) {
+        connect(formatRadios_[f], &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseFormat);
+    }
+    connect(ui_->formatRadio4, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseCustomFormat);
+    connect(ui_->importLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnImportLocal);
+    connect(ui_->userList, &QListWidget::itemDoubleClicked, this, &CAlbumBrowserDlg::OnImportLocal);
+    connect(ui_->updateButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnUpdateFromNetwork);
+    connect(ui_->viewLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnViewLocal);
+    connect(ui_->albumList, &QTableWidget::itemSelectionChanged, this,
+            &CAlbumBrowserDlg::OnAlbumSelectionChanged);
+    connect(ui_->albumList, &QTableWidget::cellDoubleClicked, this, &CAlbumBrowserDlg::OnOpenAlbumPage);
+    connect(ui_->addUserButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnAddUser);
+    connect(ui_->deleteUserButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnDeleteUser);
+    connect(ui_->settingsButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnSettings);
+    connect(ui_->clipboardButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnShowClipboardText);
+    connect(ui_->openPageButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnOpenPreviewPage);
+    connect(ui_->helpButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnHelp);
+    connect(ui_->aboutButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnAbout);
+    connect(ui_->exitButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnExit);
+
+    // The About item of the system menu lives in the window's context menu here.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, &CAlbumBrowserDlg::ShowContextMenu);
+}
+
+CAlbumBrowserDlg::~CAlbumBrowserDlg() {
+    // A worker past its Close only returns; let it finish before the window it reports to goes.
+    if (worker_ && worker_->isRunning()) worker_->wait();
+}
+
+int CAlbumBrowserDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CAlbumBrowserDlg::OnInitDialog() {
+    UpdateData(false);
+
+    QTableWidget* list = ui_->albumList;
+    list->setColumnCount(2);
+    list->setHorizontalHeaderLabels({QStringLiteral("标题"), QStringLiteral("图片张数")});
+    list->setShowGrid(true);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSortingEnabled(false);
+    list->verticalHeader()->hide();
+    list->horizontalHeader()->setSectionsClickable(false);
+    list->horizontalHeader()->setHighlightSections(false);
+    list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const int width = list->frameGeometry().width();
+    list->setColumnWidth(0, 2 * width / 3);
+    list->setColumnWidth(1, width / 3);
+    // Rows of 16 pixels, or the font's line height where that is more.
+    list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list->verticalHeader()->setDefaultSectionSize(std::max(kMinRowHeight, list->fontMetrics().height() + 2));
+
+    ui_->userList->clear();
+    const AppSettings& s = settings();
+    for (int i = 0; i < s.userCount; ++i) ui_->userList->addItem(FromGbk(s.userNames[i]));
+    ui_->userList->setCurrentRow(-1, QItemSelectionModel::Clear);
+
+    RebuildPreview();
+    ui_->addUserButton->setFocus();
+}
+
+void CAlbumBrowserDlg::UpdateData(bool saveAndValidate) {
+    QListWidget* users = ui_->userList;
+    if (saveAndValidate) {
+        const QList<QListWidgetItem*> chosen = users->selectedItems();
+        selectedUser = chosen.isEmpty() ? std::string() : ToGbk(chosen.first()->text());
+        for (int i = 0; i < 4; ++i) {
+            if (sizeRadios_[i]->isChecked()) sizeIndex = i;
+        }
+        for (int i = 0; i < 5; ++i) {
+            if (formatRadios_[i]->isChecked()) formatIndex = i;
+        }
+        outputTemplate = ToGbk(ui_->templateEdit->text());
+        copyAlert = ui_->copyAlertCheck->isChecked() ? 1 : 0;
+        return;
+    }
+    // The first entry that begins with the chosen name, ignoring case; no name selects nothing.
+    if (!selectedUser.empty()) {
+        const QString prefix = FromGbk(selectedUser);
+        for (int i = 0; i < users->count(); ++i) {
+            if (users->item(i)->text().startsWith(prefix, Qt::CaseInsensitive)) {
+                users->setCurrentRow(i, QItemSelectionModel::ClearAndSelect);
+                break;
+            }
+        }
+    }
+    if (sizeIndex >= 0 && sizeIndex < 4) sizeRadios_[sizeIndex]->setChecked(true);
+    if (formatIndex >= 0 && formatIndex < 5) formatRadios_[formatIndex]->setChecked(true);
+    ui_->templateEdit->setText(FromGbk(outputTemplate));
+    ui_->templateEdit->setCursorPosition(0);
+    ui_->copyAlertCheck->setChecked(copyAlert != 0);
+}
+
+void CAlbumBrowserDlg::RebuildPreview() {
+    const std::string page =
+        BuildPreviewPage(catalogue_, albumIndex, sizeIndex, outputTemplate, copyAlert != 0);
+    SetClipboardText(page);
+    const std::string path = WritePreviewFile(settings().outputPath, page);
+    if (!path.empty()) ui_->browser->Navigate(path);
+}
+
+void CAlbumBrowserDlg::UpdateAlbums(bool fromCache) {
+    UpdateContext context{catalogue_,   reader_, settings(), service_,
+                          progressDlg_, *this,   jobUser_,   outputTemplate};
+    ::UpdateAlbums(context, fromCache);
+}
+
+void CAlbumBrowserDlg::RefreshAlbumList() {
+    ::RefreshAlbumList(catalogue_, *this, progressDlg_);
+}
+
+int CAlbumBrowserDlg::RowCount() {
+    int count = 0;
+    RunOnWindowThread(this, [&] {
+        // A refresh starts by counting: the list now shows the albums of this job's user.
+        albumListUser_ = jobUser_;
+        count = ui_->albumList->rowCount();
+    });
+    return count;
+}
+
+void CAlbumBrowserDlg::DeleteRow(int row) {
+    RunOnWindowThread(this, [&] {
+        if (row >= 0 && row < ui_->albumList->rowCount()) ui_->albumList->removeRow(row);
+    });
+}
+
+bool CAlbumBrowserDlg::InsertRow(int row, const std::string& title) {
+    bool inserted = false;
+    RunOnWindowThread(this, [&] {
+        QTableWidget* list = ui_->albumList;
+        if (row < 0 || row > list->rowCount()) return;
+        list->insertRow(row);
+        list->setItem(row, 0, new QTableWidgetItem(FromGbk(title)));
+        list->setItem(row, 1, new QTableWidgetItem());
+        inserted = true;
+    });
+    return inserted;
+}
+
+void CAlbumBrowserDlg::SetCountText(int row, const std::string& text) {
+    RunOnWindowThread(this, [&] {
+        if (QTableWidgetItem* item = ui_->albumList->item(row, 1)) item->setText(FromGbk(text));
+    });
+}
+
+void CAlbumBrowserDlg::OnChooseSize() {
+    UpdateData(true);
+    RebuildPreview();
+}
+
+void CAlbumBrowserDlg::OnChooseFormat() {
+    UpdateData(true);
+    for (int f = 0; f < 4; ++f) {
+        if (sender() == formatRadios_[f]) outputTemplate = FormatTemplate(f);
+    }
+    UpdateData(false);
+    RebuildPreview();
+}
+
+void CAlbumBrowserDlg::OnChooseCustomFormat() {
+    UpdateData(true);
+    UpdateData(false);
+    RebuildPreview();
+}
+
+void CAlbumBrowserDlg::OnImportLocal() {
+    StartJob(0);
+}
+
+void CAlbumBrowserDlg::OnUpdateFromNetwork() {
+    StartJob(1);
+}
+
+CMyThread* CAlbumBrowserDlg::CreateWorker() {
+    return new CMyThread();
+}
+
+void CAlbumBrowserDlg::StartJob(int option) {
+    UpdateData(true);
+    catalogue_.userName = selectedUser;
+    if (selectedUser.empty()) {
+        ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
+        return;
+    }
+    jobUser_ = selectedUser;
+    CMyThread* worker = CreateWorker();
+    worker->SetOwner(this);
+    worker->SetJobOption(option);
+    worker_ = worker;
+    CProgressDlg* progress = &progressDlg_;
+    const bool started = progressDlg_.DoModal([worker, progress] {
+        const int run = progress->RunSerial();
+        QObject::connect(worker, &QThread::finished, progress, [progress, run] {
+            if (progress->RunSerial() == run) progress->JobEnded();
+        });
+        if (worker->Start()) return true;
+        delete worker;
+        return false;
+    });
+    progressDlg_.interruptRequested = false;
+    if (!started) return;
+    ShowMessage(this, FromGbk(progressDlg_.resultText),
+                option == 0 ? QStringLiteral("信息") : QStringLiteral("提示"), QMessageBox::Warning);
+    RebuildPreview();
+}
+
+void CAlbumBrowserDlg::OnViewLocal() {
+    UpdateData(true);
+    if (selectedUser.empty()) {
+        ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
+        return;
+    }
+    ShellOpenFile(JoinPath(UserFolder(settings(), selectedUser), selectedUser + "_index.htm"));
+}
+
+void CAlbumBrowserDlg::OnAlbumSelectionChanged() {
+    UpdateData(true);
+    albumIndex = 0;
+    const QList<QTableWidgetItem*> chosen = ui_->albumList->selectedItems();
+    int first = -1;
+    for (const QTableWidgetItem* item : chosen) {
+        if (first < 0 || item->row() < first) first = item->row();
+    }
+    if (first >= 0) albumIndex = first;
+    RebuildPreview();
+}
+
+void CAlbumBrowserDlg::OnOpenAlbumPage() {
+    // An index the catalogue no longer holds names no page.
+    if (albumIndex < 0 || albumIndex >= catalogue_.albumCount) return;
+    const std::string id(catalogue_.albums[albumIndex].id.view());
+    ShellOpenFile(JoinPath(UserFolder(settings(), albumListUser_), id + "_3.htm"));
+}
+
+void CAlbumBrowserDlg::OnAddUser() {
+    CAddUserDlg dialog(this);
+    if (dialog.DoModal() != QDialog::Accepted) return;
+    const QString name = dialog.name.trimmed();
+    if (name.isEmpty()) return;
+    const std::string refusal = settings().AddUser(ToGbk(name));
+    if (!refusal.empty()) {
+        ShowMessage(this, FromGbk(refusal), QString(), QMessageBox::Warning);
+        return;
+    }
+    ui_->userList->addItem(FromGbk(settings().userNames[settings().userCount - 1]));
+}
+
+void CAlbumBrowserDlg::OnDeleteUser() {
+    const auto answer =
+        ShowMessage(this, QStringLiteral("删除用户不会删除原来保存本地的图片信息。确定要删除吗？"),
+                    QStringLiteral("删除用户"), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
+    UpdateData(true);
+    const QList<QListWidgetItem*> chosen = ui_->userList->selectedItems();
+    if (chosen.isEmpty()) return;
+    const int index = ui_->userList->row(chosen.first());
+    if (!settings().DeleteUser(index)) return;
+    delete ui_->userList->takeItem(index);
+}
+
+void CAlbumBrowserDlg::OnSettings() {
+    settingsDlg_.DoModal();
+    outputTemplate = settings().customFormat;
+    RebuildPreview();
+}
+
+void CAlbumBrowserDlg::OnShowClipboardText() {
+    CClipTextDlg dialog(this);
+    dialog.text = FromGbk(GetClipboardText());
+    dialog.DoModal();
+}
+
+void CAlbumBrowserDlg::OnOpenPreviewPage() {
+    ShellOpenFile(JoinPath(settings().outputPath, "temp.htm"));
+}
+
+void CAlbumBrowserDlg::OnHelp() {
+    ShellOpenUrl(QUrl(QString::fromLatin1(CAboutDlg::kMakerWebPage)));
+}
+
+void CAlbumBrowserDlg::OnAbout() {
+    CAboutDlg dialog(this);
+    dialog.DoModal();
+}
+
+void CAlbumBrowserDlg::OnExit() {
+    UpdateData(true);
+    accept();
+}
+
+void CAlbumBrowserDlg::ShowContextMenu(const QPoint& pos) {
+    QMenu menu(this);
+    menu.addAction(QString::fromUtf8(kAboutItem), this, &CAlbumBrowserDlg::OnAbout);
+    menu.exec(mapToGlobal(pos));
+}
+
+CWebBrowser2* CAlbumBrowserDlg::browser() const {
+    return ui_->browser;
+}
+QListWidget* CAlbumBrowserDlg::userList() const {
+    return ui_->userList;
+}
+QTableWidget* CAlbumBrowserDlg::albumList() const {
+    return ui_->albumList;
+}
+
+QWidget* CAlbumBrowserDlg::Control(int id) const {
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (child->property("controlId").toInt() == id) return child;
+    }
+    return nullptr;
+}

@@ -1,0 +1,11 @@
+#pragma once
+// Message boxes as the program shows them: a box without a title carries the application's name.
+#include <QMessageBox>
+#include <QString>
+
+class QWidget;
+
+// Shows the box modally and returns the button pressed.
+QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, const QString& title = QString(),
+                                        QMessageBox::Icon icon = QMessageBox::NoIcon,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);

@@ -1,0 +1,107 @@
+#include "ui/settings_dlg.h"
+
+#include <QFileDialog>
+
+#include "platform/file_util.h"
+#include "ui/dialog_template.h"
+#include "ui/gbk_text.h"
+#include "ui/message_box.h"
+#include "ui/skin.h"
+#include "ui_settings_dlg.h"
+
+CSettingsDlg::CSettingsDlg(const std::string& startupDirectory, QWidget* parent)
+    : QDialog(parent), settings(startupDirectory), ui_(std::make_unique<Ui::CSettingsDlg>()) {
+    ui_->setupUi(this);
+    PrepareTemplateWindow(this);
+    setFixedSize(size());
+    detailRadios_[0] = ui_->detailRadio0;
+    detailRadios_[1] = ui_->detailRadio1;
+    detailRadios_[2] = ui_->detailRadio2;
+    detailRadios_[3] = ui_->detailRadio3;
+    ui_->proxyPortEdit->setMaxLength(5);
+    connect(ui_->saveButton, &QPushButton::clicked, this, &CSettingsDlg::OnSave);
+    connect(ui_->cancelButton, &QPushButton::clicked, this, &CSettingsDlg::reject);
+    connect(ui_->folderChooseButton, &QPushButton::clicked, this, &CSettingsDlg::OnChooseFolder);
+    connect(ui_->skinChooseButton, &QPushButton::clicked, this, &CSettingsDlg::OnChooseSkin);
+    connect(ui_->skinSwitchButton, &QPushButton::clicked, this, &CSettingsDlg::OnSwitchSkin);
+}
+
+CSettingsDlg::~CSettingsDlg() = default;
+
+int CSettingsDlg::DoModal() {
+    settings.Load();
+    UpdateData(false);
+    ui_->proxyServerEdit->setFocus();
+    return exec();
+}
+
+bool CSettingsDlg::UpdateData(bool saveAndValidate) {
+    if (!saveAndValidate) {
+        ui_->proxyServerEdit->setText(FromGbk(settings.proxyServer));
+        ui_->proxyUserEdit->setText(FromGbk(settings.proxyUser));
+        ui_->proxyPasswordEdit->setText(FromGbk(settings.proxyPassword));
+        ui_->outputPathEdit->setText(FromGbk(settings.outputPath));
+        ui_->proxyPortEdit->setText(QString::number(settings.proxyPort));
+        ui_->skinEdit->setText(FromGbk(settings.skinFile));
+        ui_->customFormatEdit->setText(FromGbk(settings.customFormat));
+        ui_->detailGroup->setExclusive(false);
+        for (int i = 0; i < 4; ++i) detailRadios_[i]->setChecked(i == settings.detailMode);
+        ui_->detailGroup->setExclusive(true);
+        return true;
+    }
+    // The port is checked before anything is taken, so a refused reading changes nothing.
+    bool whole = false;
+    const int port = ui_->proxyPortEdit->text().trimmed().toInt(&whole);
+    if (!whole) {
+        ShowMessage(this, QStringLiteral("请输入一个整数。"), QString(), QMessageBox::Warning);
+        ui_->proxyPortEdit->setFocus();
+        ui_->proxyPortEdit->selectAll();
+        return false;
+    }
+    settings.proxyServer = ToGbk(ui_->proxyServerEdit->text());
+    settings.proxyUser = ToGbk(ui_->proxyUserEdit->text());
+    settings.proxyPassword = ToGbk(ui_->proxyPasswordEdit->text());
+    settings.outputPath = ToGbk(ui_->outputPathEdit->text());
+    settings.proxyPort = port;
+    settings.skinFile = ToGbk(ui_->skinEdit->text());
+    settings.customFormat = ToGbk(ui_->customFormatEdit->text());
+    settings.detailMode = -1;
+    for (int i = 0; i < 4; ++i) {
+        if (detailRadios_[i]->isChecked()) settings.detailMode = i;
+    }
+    return true;
+}
+
+void CSettingsDlg::OnSave() {
+    if (!UpdateData(true)) return;
+    settings.Save();
+    SkinSwitch(settings.skinFile);
+    accept();
+}
+
+void CSettingsDlg::OnChooseFolder() {
+    const QString folder = ChooseFolder();
+    if (!folder.isEmpty()) settings.outputPath = ToGbk(folder);
+    UpdateData(false);
+}
+
+void CSettingsDlg::OnChooseSkin() {
+    const QString initial = FromGbk(JoinPath(JoinPath(settings.startupDirectory, "skin"), "default.u3"));
+    const QString file = ChooseSkinFile(initial);
+    if (!file.isEmpty()) settings.skinFile = ToGbk(file);
+    UpdateData(false);
+}
+
+void CSettingsDlg::OnSwitchSkin() {
+    SkinSwitch(settings.skinFile);
+}
+
+QString CSettingsDlg::ChooseFolder() {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("保存相册到..."), QString(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+QString CSettingsDlg::ChooseSkinFile(const QString& initialPath) {
+    return QFileDialog::getOpenFileName(this, QString(), initialPath,
+                                        QStringLiteral("Skin Files (*.u3);;All Files (*)"));
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The settings dialog: edits the one settings record of the program and saves it to config.ini.
+#include <QDialog>
+#include <memory>
+
+#include "catalogue/app_settings.h"
+
+class QRadioButton;
+
+namespace Ui {
+class CSettingsDlg;
+}
+
+class CSettingsDlg : public QDialog {
+    Q_OBJECT
+  public:
+    explicit CSettingsDlg(const std::string& startupDirectory, QWidget* parent = nullptr);
+    ~CSettingsDlg() override;
+
+    // Reloads the record from config.ini, fills the controls and runs the dialog.
+    int DoModal();
+    // Reads the controls into the record (false, with the integer message, when the port is no whole
+    // number; the record is then unchanged) or fills them from it.
+    bool UpdateData(bool saveAndValidate);
+
+    AppSettings settings;
+
+  public slots:
+    void OnSave();
+    void OnChooseFolder();
+    void OnChooseSkin();
+    void OnSwitchSkin();
+
+  protected:
+    // The choosers; an empty result is a cancelled choice.
+    virtual QString ChooseFolder();
+    virtual QString ChooseSkinFile(const QString& initialPath);
+
+  private:
+    std::unique_ptr<Ui::CSettingsDlg> ui_;
+    QRadioButton* detailRadios_[4];
+};
