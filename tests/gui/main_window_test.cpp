@@ -1,0 +1,358 @@
+// The main window driven as the user drives it: jobs with their progress window and message boxes,
+// the album list, the format and size choices against the template box and temp.htm, the user list
+// against config.ini, and the clipboard text.
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <memory>
+
+#include "catalogue/album_catalogue.h"
+#include "demo_service_process.h"
+#include "gui_test_support.h"
+#include "output/link_format.h"
+#include "ui/album_browser_dlg.h"
+#include "ui/clip_text_dlg.h"
+#include "ui/gbk_text.h"
+#include "ui/my_thread.h"
+#include "ui/progress_dlg.h"
+
+namespace {
+
+const char kPictureHost[] = "http://127.0.0.1:9";
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+// A worker whose thread cannot be started.
+class UnstartableThread : public CMyThread {
+  public:
+    bool Start() override { return false; }
+};
+
+class UnstartableWindow : public CAlbumBrowserDlg {
+  public:
+    using CAlbumBrowserDlg::CAlbumBrowserDlg;
+
+  protected:
+    CMyThread* CreateWorker() override { return new UnstartableThread(); }
+};
+
+// Records whether the progress window was shown, and shown modally.
+class ShowWatcher : public QObject {
+  public:
+    int shown = 0;
+    bool modal = false;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            ++shown;
+            modal = static_cast<QWidget*>(watched)->isModal();
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<Workspace> ws_;
+    std::unique_ptr<AlbumCatalogue> catalogue_;
+    std::unique_ptr<CAlbumBrowserDlg> window_;
+
+    template <class Window = CAlbumBrowserDlg>
+    void Open(const std::string& endpoint = kPictureHost, const std::string& pictures = kPictureHost) {
+        window_ = std::make_unique<Window>(*catalogue_, ws_->path(), ZorbiService(endpoint, pictures));
+        window_->settings().Load();
+        window_->OnInitDialog();
+        window_->show();
+    }
+
+    void SelectUser(const QString& name) {
+        QList<QListWidgetItem*> items = window_->userList()->findItems(name, Qt::MatchExactly);
+        QVERIFY(!items.isEmpty());
+        window_->userList()->setCurrentItem(items.first());
+    }
+
+    QPushButton* Button(int id) { return qobject_cast<QPushButton*>(window_->Control(id)); }
+    QRadioButton* Radio(int id) { return qobject_cast<QRadioButton*>(window_->Control(id)); }
+    QLineEdit* TemplateBox() { return qobject_cast<QLineEdit*>(window_->Control(1002)); }
+    std::string TempPage() { return ws_->ReadFile("temp.htm"); }
+
+  private slots:
+    void init() {
+        ws_ = std::make_unique<Workspace>();
+        catalogue_ = std::make_unique<AlbumCatalogue>();
+        ws_->WriteConfig("[users]\r\nuser0=Alice\r\nuser3=bobby\r\nuser5=bob\r\n");
+        ws_->WriteCachedUser("Alice", {{"春天", 3}, {"Second", 2}});
+    }
+
+    void cleanup() {
+        window_.reset();
+        catalogue_.reset();
+        ws_.reset();
+    }
+
+    void openingListsUsersAndBuildsTheEmptyPreview() {
+        Open();
+        QListWidget* users = window_->userList();
+        QCOMPARE(users->count(), 3);
+        QCOMPARE(users->item(0)->text(), QStringLiteral("Alice"));
+        QCOMPARE(users->item(2)->text(), QStringLiteral("bob"));
+        QVERIFY(users->selectedItems().isEmpty());
+        QVERIFY(Radio(1045)->isChecked());
+        QVERIFY(Radio(1053)->isChecked());
+        QCOMPARE(ToGbk(TemplateBox()->text()), FormatTemplate(PreviewFormatIndex));
+        const std::string page = TempPage();
+        QVERIFY(page.rfind("<html>", 0) == 0);
+        QVERIFY(page.find("<img") == std::string::npos);
+        QCOMPARE(ToGbk(QGuiApplication::clipboard()->text()), page);
+        // Columns of two thirds and one third of the list's width.
+        QTableWidget* albums = window_->albumList();
+        QCOMPARE(albums->columnWidth(0), 2 * albums->frameGeometry().width() / 3);
+        QCOMPARE(albums->columnWidth(1), albums->frameGeometry().width() / 3);
+    }
+
+    void localRebuildRunsWithProgressAndFillsTheList() {
+        Open();
+        ShowWatcher watcher;
+        window_->progressDlg().installEventFilter(&watcher);
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("Alice");
+        Button(1004)->click();
+        QCOMPARE(watcher.shown, 1);
+        QVERIFY(watcher.modal);
+        QVERIFY(!window_->progressDlg().isVisible());
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].title, QStringLiteral("信息"));
+        QCOMPARE(answerer.seen[0].text, FromGbk(window_->progressDlg().resultText));
+        QVERIFY(!answerer.seen[0].text.isEmpty());
+        QVERIFY(!window_->progressDlg().interruptRequested);
+
+        QTableWidget* albums = window_->albumList();
+        QCOMPARE(albums->rowCount(), 2);
+        QCOMPARE(albums->item(0, 0)->text(), QStringLiteral("春天"));
+        QCOMPARE(albums->item(0, 1)->text(), QStringLiteral("3"));
+        QCOMPARE(albums->item(1, 1)->text(), QStringLiteral("2"));
+        // The preview shows album 0 in size 2, and the clipboard holds the page.
+        std::string page = TempPage();
+        QVERIFY(page.find("/d1/f3/big.jpg") != std::string::npos);
+        QCOMPARE(ToGbk(QGuiApplication::clipboard()->text()), page);
+
+        albums->selectRow(1);
+        page = TempPage();
+        QVERIFY(page.find("/d2/f2/big.jpg") != std::string::npos);
+        QVERIFY(page.find("/d1/") == std::string::npos);
+        QCOMPARE(window_->albumIndex, 1);
+
+        // A double click opens the album's page in the folder named as the user was chosen.
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+        emit albums->cellDoubleClicked(1, 0);
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.urls.size(), 1);
+        QCOMPARE(catcher.urls.first().toLocalFile(), ws_->file("Alice/al2_3.htm"));
+
+        // Double clicking the user name runs the same job again.
+        answerer.seen.clear();
+        emit window_->userList()->itemDoubleClicked(window_->userList()->currentItem());
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].title, QStringLiteral("信息"));
+        QCOMPARE(albums->rowCount(), 2);
+    }
+
+    void jobsWithoutAUserOnlyAsk() {
+        Open();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        for (int id : {1004, 1009, 1029}) Button(id)->click();
+        QCOMPARE(answerer.seen.size(), size_t(3));
+        for (const auto& seen : answerer.seen) {
+            QCOMPARE(seen.text, QStringLiteral("请从列表选择一个用户！"));
+            QCOMPARE(seen.title, QStringLiteral("albumbrowser"));
+        }
+        QVERIFY(catalogue_->userName.empty());
+        QCOMPARE(window_->albumList()->rowCount(), 0);
+    }
+
+    void aWorkerThatCannotStartIsReported() {
+        Open<UnstartableWindow>();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("Alice");
+        Button(1004)->click();
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].title, QStringLiteral("界面线程错误"));
+        QCOMPARE(answerer.seen[0].text, QStringLiteral("无法启动工作线程。"));
+        QVERIFY(!window_->progressDlg().isVisible());
+    }
+
+    void formatAndSizeChoicesDriveTheTemplateBoxAndThePage() {
+        Open();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("Alice");
+        Button(1004)->click();
+
+        Radio(1050)->click();  // URL
+        QCOMPARE(TemplateBox()->text(), QStringLiteral("$url\r\n"));
+        std::string page = TempPage();
+        QVERIFY(page.find("/d1/f1/big.jpg\r\n<br>\r\n") != std::string::npos);
+        QVERIFY(page.find("<img") == std::string::npos);
+
+        Radio(1043)->click();  // 小图
+        QCOMPARE(window_->sizeIndex, 0);
+        QVERIFY(TempPage().find("/d1/f1/small.jpg\r\n<br>\r\n") != std::string::npos);
+
+        Radio(1051)->click();  // UBB
+        QVERIFY(TempPage().find("[img]" + std::string(kPictureHost) + "/d1/f2/small.jpg[/img]") !=
+                std::string::npos);
+
+        // 自定义 keeps whatever the box holds.
+        TemplateBox()->setText(QStringLiteral("<$no:$title>"));
+        Radio(1054)->click();
+        QCOMPARE(TemplateBox()->text(), QStringLiteral("<$no:$title>"));
+        QVERIFY(TempPage().find(Gbk("<2:照片2>")) != std::string::npos);
+
+        // 刷新 reads the box again after it was edited.
+        TemplateBox()->setText(QStringLiteral("[$url]"));
+        Button(1089)->click();
+        QVERIFY(TempPage().find("[" + std::string(kPictureHost) + "/d1/f3/small.jpg]") != std::string::npos);
+
+        // Changing the check box alone rebuilds nothing; the next rebuild drops the alert.
+        Radio(1053)->click();
+        QVERIFY(TempPage().find("alert(") != std::string::npos);
+        qobject_cast<QAbstractButton*>(window_->Control(1091))->click();
+        QVERIFY(TempPage().find("alert(") != std::string::npos);
+        Button(1089)->click();
+        QVERIFY(TempPage().find("alert(") == std::string::npos);
+    }
+
+    void writingMembersSelectsTheFirstUserWithThePrefix() {
+        Open();
+        SelectUser("bob");
+        window_->UpdateData(true);
+        QCOMPARE(window_->selectedUser, std::string("bob"));
+        window_->UpdateData(false);
+        QCOMPARE(window_->userList()->currentItem()->text(), QStringLiteral("bobby"));
+    }
+
+    void addAndDeleteUsersKeepConfigIni() {
+        Open();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes(QMessageBox::Yes);
+        auto addUser = [&](const QString& typed) {
+            answerer.OnceOn("CAddUserDlg", [typed](QWidget* dialog) {
+                dialog->findChild<QLineEdit*>("nameEdit")->setText(typed);
+                dialog->findChild<QPushButton*>("okButton")->click();
+            });
+            Button(1011)->click();
+        };
+        addUser(QStringLiteral("  张三 "));
+        QCOMPARE(window_->userList()->count(), 4);
+        QCOMPARE(window_->userList()->item(3)->text(), QStringLiteral("张三"));
+        QVERIFY(ws_->ReadConfig().find("user3=" + Gbk("张三") + "\r\n") != std::string::npos);
+        QVERIFY(window_->userList()->selectedItems().isEmpty());
+
+        addUser(QStringLiteral("   "));
+        QCOMPARE(window_->userList()->count(), 4);
+        addUser(QStringLiteral("a/b"));
+        QCOMPARE(window_->userList()->count(), 4);
+        QCOMPARE(answerer.seen.back().className, QStringLiteral("QMessageBox"));
+
+        // Deleting with nothing selected asks, then does nothing.
+        answerer.seen.clear();
+        Button(1031)->click();
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].title, QStringLiteral("删除用户"));
+        QCOMPARE(window_->userList()->count(), 4);
+
+        SelectUser("bobby");
+        Button(1031)->click();
+        QCOMPARE(window_->userList()->count(), 3);
+        const std::string config = ws_->ReadConfig();
+        QVERIFY(config.find("user1=bob\r\n") != std::string::npos);
+        QVERIFY(config.find("user2=" + Gbk("张三") + "\r\n") != std::string::npos);
+        QVERIFY(config.find("user3=\r\n") != std::string::npos);
+
+        // Answering No keeps the user.
+        answerer.AnswerMessageBoxes(QMessageBox::No);
+        SelectUser("bob");
+        Button(1031)->click();
+        QCOMPARE(window_->userList()->count(), 3);
+    }
+
+    void clipboardTextIsShown() {
+        Open();
+        QGuiApplication::clipboard()->setText(QStringLiteral("第一行\r\nline two"));
+        ModalAnswerer answerer;
+        QString shown;
+        answerer.OnceOn("CClipTextDlg", [&](QWidget* dialog) {
+            shown = static_cast<CClipTextDlg*>(dialog)->ShownText();
+            dialog->findChild<QPlainTextEdit*>("textEdit")->setPlainText("edited");
+            dialog->findChild<QPushButton*>("okButton")->click();
+        });
+        Button(1025)->click();
+        QCOMPARE(shown, QStringLiteral("第一行\nline two"));
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("第一行\r\nline two"));
+    }
+
+    void networkUpdateAgainstTheDemoService() {
+        DemoServiceProcess service;
+        ws_->WriteConfig("[config]\r\ndetail=0\r\n[users]\r\nuser0=demo\r\n");
+        Open(service.baseUrl(), service.baseUrl());
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("demo");
+        Button(1009)->click();
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].title, QStringLiteral("提示"));
+        QCOMPARE(window_->albumList()->rowCount(), 12);
+        QVERIFY(TempPage().find(service.baseUrl() + "/") != std::string::npos);
+        QVERIFY(QFile::exists(ws_->file("demo/rest/list.xml")));
+    }
+
+    void interruptingANetworkUpdate() {
+        DemoServiceProcess service({"--latency-ms", "30"});
+        ws_->WriteConfig("[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n");
+        Open(service.baseUrl(), service.baseUrl());
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        // 中断 once the album list is in and the photo stage runs; Esc and Enter do nothing meanwhile.
+        answerer.OnceOn("CProgressDlg", [&](QWidget* dialog) {
+            auto* progress = static_cast<CProgressDlg*>(dialog);
+            QTest::keyClick(progress, Qt::Key_Escape);
+            QTest::keyClick(progress, Qt::Key_Return);
+            QVERIFY(progress->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(ws_->file("demo/rest/list.xml")), 30000);
+            dialog->findChild<QPushButton*>("interruptButton")->click();
+            dialog->findChild<QPushButton*>("interruptButton")->click();
+            QVERIFY(progress->interruptRequested);
+        });
+        SelectUser("demo");
+        Button(1009)->click();
+        QCOMPARE(answerer.seen.size(), size_t(2));
+        QCOMPARE(answerer.seen[1].title, QStringLiteral("提示"));
+        QVERIFY(!window_->progressDlg().interruptRequested);
+        // Fewer photo details than a full run reads: the job stopped early.
+        const int details = QDir(ws_->file("demo/rest/photos")).entryList(QDir::Files).size();
+        int photos = 0;
+        for (int a = 0; a < catalogue_->albumCount; ++a) photos += catalogue_->albums[a].photoCount;
+        QVERIFY2(details < photos, qPrintable(QStringLiteral("%1 of %2").arg(details).arg(photos)));
+    }
+};
+
+GUI_TEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
