@@ -20,7 +20,7 @@ size_t CompactText::size() const {
     return length;
 }
 
-void CompactText::Clear() {
+void CompactText::Release() {
     std::free(data_);
     data_ = nullptr;
 }

@@ -28,9 +28,12 @@ class CompactText {
     std::string str() const { return std::string(view()); }
     operator std::string_view() const { return view(); }
 
-    void Clear();
+    void Clear() {
+        if (data_) Release();
+    }
 
   private:
+    void Release();
     void Assign(std::string_view text);
     const char* Bytes() const { return data_ + sizeof(size_t); }
 

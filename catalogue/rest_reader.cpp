@@ -1,5 +1,7 @@
 #include "catalogue/rest_reader.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -37,7 +39,21 @@ RestReader::RestReader(AlbumCatalogue& catalogue, std::string pictureHost)
     : catalogue_(catalogue), pictureHost_(std::move(pictureHost)) {}
 
 bool RestReader::Load(const std::string& fileName) {
-    return document_.LoadFile(ToOsPath(fileName).c_str(), TIXML_ENCODING_UNKNOWN);
+    // The workflow reads every answer twice (its error, then its content): a file that has not changed
+    // since the last load is not parsed again.
+    const std::string path = ToOsPath(fileName);
+    struct stat info {};
+    const bool exists = ::stat(path.c_str(), &info) == 0;
+    if (exists && path == loadedPath_ && info.st_ino == loadedInfo_.st_ino &&
+        info.st_dev == loadedInfo_.st_dev && info.st_size == loadedInfo_.st_size &&
+        info.st_mtim.tv_sec == loadedInfo_.st_mtim.tv_sec &&
+        info.st_mtim.tv_nsec == loadedInfo_.st_mtim.tv_nsec) {
+        return loadedOk_;
+    }
+    loadedOk_ = document_.LoadFile(path.c_str(), TIXML_ENCODING_UNKNOWN);
+    loadedPath_ = exists ? path : std::string();
+    loadedInfo_ = info;
+    return loadedOk_;
 }
 
 std::string RestReader::ReadError(std::string fileName) {

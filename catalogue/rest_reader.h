@@ -1,5 +1,6 @@
 #pragma once
 // Readers of the service's cached answers. They read local files only and fill the catalogue.
+#include <sys/stat.h>
 #include <tinyxml.h>
 
 #include <string>
@@ -29,4 +30,8 @@ class RestReader {
     AlbumCatalogue& catalogue_;
     std::string pictureHost_;
     TiXmlDocument document_;
+    // The file the document holds, to skip parsing it again while it is unchanged.
+    std::string loadedPath_;
+    struct stat loadedInfo_ {};
+    bool loadedOk_ = false;
 };

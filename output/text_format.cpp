@@ -23,8 +23,10 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     if (from.empty()) return;
     size_t pos = text.find(from);
     if (pos == std::string::npos) return;
+    size_t count = 0;
+    for (size_t p = pos; p != std::string::npos; p = text.find(from, p + from.size())) ++count;
     std::string result;
-    result.reserve(text.size());
+    result.reserve(text.size() + count * to.size() - count * from.size());
     size_t start = 0;
     for (; pos != std::string::npos; pos = text.find(from, start)) {
         result.append(text, start, pos - start);

@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -51,39 +52,69 @@ iconv_t Converter(const char* to, const char* from, std::unique_ptr<void, IconvD
     return static_cast<iconv_t>(slot.get());
 }
 
-// Converts one character (1 to 4 bytes); false when the target code page cannot hold it.
-bool ConvertOne(iconv_t cd, std::string_view ch, std::string& out) {
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    char buffer[16];
-    char* in = const_cast<char*>(ch.data());
-    size_t inLeft = ch.size();
-    char* outPtr = buffer;
-    size_t outLeft = sizeof buffer;
+// Converts valid text in one pass; a character the target cannot hold becomes "?". `length` tells the
+// length of the character starting at a position of the source.
+template <typename Length>
+void ConvertRun(iconv_t cd, std::string_view source, Length length, std::string& out) {
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        out.append(source.size(), '?');
+        return;
+    }
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) || inLeft != 0) return false;
-    out.append(buffer, outPtr - buffer);
+    char* in = const_cast<char*>(source.data());
+    size_t inLeft = source.size();
+    while (inLeft > 0) {
+        char buffer[4096];
+        char* outPtr = buffer;
+        size_t outLeft = sizeof buffer;
+        const size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+        out.append(buffer, outPtr - buffer);
+        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
+            // Unconvertible (or, defensively, incomplete): mark it and go on after it.
+            const size_t skip =
+                std::max<size_t>(1, std::min(inLeft, length(std::string_view(in, inLeft), 0)));
+            out += '?';
+            in += skip;
+            inLeft -= skip;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+    }
+}
+
+// Replaces every byte that does not start a valid sequence with "?", so iconv meets only valid text.
+template <typename Length>
+std::string Sanitized(std::string_view source, Length length) {
+    std::string clean;
+    clean.reserve(source.size());
+    for (size_t i = 0; i < source.size();) {
+        const size_t n = length(source, i);
+        if (n == 0) {
+            clean += '?';
+            ++i;
+        } else {
+            clean.append(source.substr(i, n));
+            i += n;
+        }
+    }
+    return clean;
+}
+
+bool IsAscii(std::string_view s) {
+    for (const char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    }
     return true;
 }
 
 }  // namespace
 
 std::string Utf8ToGbk(std::string_view source) {
+    if (IsAscii(source)) return std::string(source);
     thread_local std::unique_ptr<void, IconvDeleter> slot;
-    iconv_t cd = Converter("CP936", "UTF-8", slot);
     std::string out;
     out.reserve(source.size());
-    for (size_t i = 0; i < source.size();) {
-        const size_t n = Utf8SequenceLength(source, i);
-        if (n == 0) {
-            out += '?';
-            ++i;
-        } else if (n == 1) {
-            out += source[i++];
-        } else {
-            if (!ConvertOne(cd, source.substr(i, n), out)) out += '?';
-            i += n;
-        }
-    }
+    ConvertRun(Converter("CP936", "UTF-8", slot), Sanitized(source, Utf8SequenceLength), Utf8SequenceLength,
+               out);
     return out;
 }
 
@@ -92,21 +123,11 @@ void Utf8ToGbk(std::string source, std::string& destination) {
 }
 
 std::string GbkToUtf8(std::string_view source) {
+    if (IsAscii(source)) return std::string(source);
     thread_local std::unique_ptr<void, IconvDeleter> slot;
-    iconv_t cd = Converter("UTF-8", "CP936", slot);
     std::string out;
     out.reserve(source.size() + source.size() / 2);
-    for (size_t i = 0; i < source.size();) {
-        const size_t n = GbkSequenceLength(source, i);
-        if (n == 0) {
-            out += '?';
-            ++i;
-        } else if (n == 1 && static_cast<unsigned char>(source[i]) < 0x80) {
-            out += source[i++];
-        } else {
-            if (!ConvertOne(cd, source.substr(i, n), out)) out += '?';
-            i += n;
-        }
-    }
+    ConvertRun(Converter("UTF-8", "CP936", slot), Sanitized(source, GbkSequenceLength), GbkSequenceLength,
+               out);
     return out;
 }
