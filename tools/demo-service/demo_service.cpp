@@ -281,6 +281,8 @@ int main(int argc, char** argv) {
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
     server.set_keep_alive_max_count(100000);
     server.set_keep_alive_timeout(120);
+    // Headers and body go out in separate writes: without this, Nagle and delayed ACKs stall each answer.
+    server.set_tcp_nodelay(true);
     server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
         std::fprintf(stderr, "%s:%d \"%s %s\" %d\n", req.remote_addr.c_str(), req.remote_port,
                      req.method.c_str(), req.target.c_str(), res.status);

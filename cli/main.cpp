@@ -1,0 +1,227 @@
+// albumbrowser-cli: the update engine without windows, for scripts and scheduled backups. It runs in a
+// folder like the desktop program: config.ini and the default output folder are in the current
+// directory.
+#include <curl/curl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalogue/app_settings.h"
+#include "catalogue/update_albums.h"
+#include "cli/terminal_progress.h"
+#include "output/link_format.h"
+#include "output/preview_page.h"
+#include "platform/codepage.h"
+#include "platform/file_util.h"
+
+namespace {
+
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130;
+
+const char kUsage[] =
+    "usage: albumbrowser-cli update USER [--quiet]     download USER's albums into the cache, then rebuild\n"
+    "       albumbrowser-cli rebuild USER [--quiet]    rebuild USER's catalogue and pages from the cache\n"
+    "       albumbrowser-cli preview USER [--album N] [--size N] [--format N | --template TEXT] "
+    "[--no-alert]\n"
+    "                                                  write temp.htm for one album and print its path\n"
+    "       albumbrowser-cli users                     list the user names\n"
+    "       albumbrowser-cli users add NAME            add a user name\n"
+    "       albumbrowser-cli users delete NAME         delete a user name\n"
+    "Sizes: 0 small, 1 medium, 2 big, 3 original. Formats: 0 URL, 1 UBB, 2 HTML, 3 preview, 4 custom.\n"
+    "Run it in the folder that holds config.ini. Ctrl+C once interrupts a job, twice ends the program.\n";
+
+int Usage(const std::string& problem) {
+    if (!problem.empty()) std::fprintf(stderr, "albumbrowser-cli: %s\n", problem.c_str());
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+void PrintUtf8(FILE* out, const std::string& gbk) {
+    std::fprintf(out, "%s\n", GbkToUtf8(gbk).c_str());
+}
+
+// A whole decimal number of 0 or more.
+std::optional<int> ParseIndex(const std::string& text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    return std::atoi(text.c_str());
+}
+
+// The job's progress, reachable from the signal handler.
+JobProgress* g_activeJob = nullptr;
+volatile sig_atomic_t g_interrupted = 0;
+
+void OnSignal(int signal) {
+    // The first Ctrl+C asks the job to stop at its next test point; anything more ends the program.
+    if (signal == SIGINT && !g_interrupted && g_activeJob) {
+        g_interrupted = 1;
+        g_activeJob->interruptRequested = true;
+        return;
+    }
+    _exit(kExitInterrupted);
+}
+
+void InstallSignalHandlers() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Runs the update workflow; returns whether it ended with its summary.
+bool RunJob(AppSettings& settings, const std::string& user, bool fromCache, JobProgress& progress) {
+    auto catalogue = std::make_unique<AlbumCatalogue>();
+    const ZorbiService service = ZorbiService::FromEnvironment();
+    RestReader reader(*catalogue, service.pictureHost());
+    MemoryAlbumList albumList;
+    UpdateContext context{*catalogue, reader,    settings, service,
+                          progress,   albumList, user,     FormatTemplate(PreviewFormatIndex)};
+    context.startPauseMs = 0;  // the pause lets a progress window open; a terminal needs none
+    return UpdateAlbums(context, fromCache);
+}
+
+int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, bool fromCache) {
+    std::string user;
+    bool quiet = false;
+    for (const std::string& arg : args) {
+        if (arg == "--quiet") {
+            quiet = true;
+        } else if (user.empty() && arg.rfind("--", 0) != 0) {
+            user = arg;
+        } else {
+            return Usage("unexpected argument: " + arg);
+        }
+    }
+    if (user.empty()) return Usage("missing USER");
+
+    TerminalProgress progress(stderr, quiet);
+    g_activeJob = &progress;
+    InstallSignalHandlers();
+    const bool summary = RunJob(settings, Utf8ToGbk(user), fromCache, progress);
+    g_activeJob = nullptr;
+    PrintUtf8(stdout, progress.resultText);
+    return summary ? kExitOk : kExitFailed;
+}
+
+int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) {
+    std::string user;
+    int album = 0, size = 2, format = PreviewFormatIndex;
+    bool formatGiven = false, alert = true;
+    std::optional<std::string> templateText;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--no-alert") {
+            alert = false;
+        } else if (arg == "--album" || arg == "--size" || arg == "--format" || arg == "--template") {
+            if (!hasValue) return Usage(arg + " needs a value");
+            const std::string value = args[++i];
+            if (arg == "--template") {
+                templateText = Utf8ToGbk(value);
+                continue;
+            }
+            const std::optional<int> n = ParseIndex(value);
+            if (arg == "--album") {
+                if (!n) return Usage("--album takes a number of 0 or more");
+                album = *n;
+            } else if (arg == "--size") {
+                if (!n || *n >= SizeCount) return Usage("--size takes 0 to 3");
+                size = *n;
+            } else {
+                if (!n || *n >= FormatCount) return Usage("--format takes 0 to 4");
+                format = *n;
+                formatGiven = true;
+            }
+        } else if (user.empty() && arg.rfind("--", 0) != 0) {
+            user = arg;
+        } else {
+            return Usage("unexpected argument: " + arg);
+        }
+    }
+    if (user.empty()) return Usage("missing USER");
+    if (formatGiven && templateText) return Usage("--format and --template exclude each other");
+
+    std::string outputTemplate;
+    if (templateText) {
+        outputTemplate = *templateText;
+    } else {
+        outputTemplate = format < 4 ? FormatTemplate(format) : settings.customFormat;
+    }
+
+    auto catalogue = std::make_unique<AlbumCatalogue>();
+    const ZorbiService service = ZorbiService::FromEnvironment();
+    RestReader reader(*catalogue, service.pictureHost());
+    MemoryAlbumList albumList;
+    TerminalProgress silent(stderr, true);
+    UpdateContext context{*catalogue, reader,    settings,        service,
+                          silent,     albumList, Utf8ToGbk(user), outputTemplate};
+    context.startPauseMs = 0;
+    UpdateAlbums(context, true);
+
+    const std::string page = BuildPreviewPage(*catalogue, album, size, outputTemplate, alert);
+    const std::string path = WritePreviewFile(settings.outputPath, page);
+    if (path.empty()) {
+        std::fprintf(stderr, "albumbrowser-cli: cannot write temp.htm in %s\n",
+                     GbkToUtf8(settings.outputPath).c_str());
+        return kExitFailed;
+    }
+    PrintUtf8(stdout, path);
+    return kExitOk;
+}
+
+int UsersCommand(AppSettings& settings, const std::vector<std::string>& args) {
+    if (args.empty()) {
+        for (int n = 0; n < settings.userCount; ++n) PrintUtf8(stdout, settings.userNames[n]);
+        return kExitOk;
+    }
+    if (args.size() != 2 || (args[0] != "add" && args[0] != "delete"))
+        return Usage("users takes add NAME or delete NAME");
+    const std::string name = Utf8ToGbk(args[1]);
+    if (args[0] == "add") {
+        const std::string refusal = settings.AddUser(name);
+        if (refusal.empty()) return kExitOk;
+        PrintUtf8(stderr, refusal);
+        return kExitFailed;
+    }
+    if (!settings.DeleteUser(settings.FindUser(name))) {
+        PrintUtf8(stderr, GBK("用户列表中没有此用户：") + name);
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty()) return Usage("");
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    const std::string command = args[0];
+    args.erase(args.begin());
+
+    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+        std::fprintf(stderr, "albumbrowser-cli: cannot initialise the network layer\n");
+        return kExitFailed;
+    }
+    AppSettings settings(CurrentDirectory());
+    settings.Load();
+
+    if (command == "update" || command == "rebuild")
+        return UpdateCommand(settings, args, command == "rebuild");
+    if (command == "preview") return PreviewCommand(settings, args);
+    if (command == "users") return UsersCommand(settings, args);
+    return Usage("unknown command: " + command);
+}
