@@ -106,7 +106,6 @@ int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, b
 
     TerminalProgress progress(stderr, quiet);
     g_activeJob = &progress;
-    InstallSignalHandlers();
     const bool summary = RunJob(settings, Utf8ToGbk(user), fromCache, progress);
     g_activeJob = nullptr;
     PrintUtf8(stdout, progress.resultText);
@@ -203,6 +202,7 @@ int UsersCommand(AppSettings& settings, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallSignalHandlers();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return Usage("");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {

@@ -1,0 +1,263 @@
+// albumbrowser-cli end to end: run in a folder of its own against the demo service.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "catalogue/update_albums.h"
+#include "demo_service_process.h"
+#include "output/link_format.h"
+#include "output/preview_page.h"
+#include "platform/codepage.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// One run of the command line tool, started in a folder with the service's addresses set.
+class CliProcess {
+  public:
+    CliProcess(const fs::path& folder, const std::string& endpoint, std::vector<std::string> args) {
+        static int runs = 0;
+        ++runs;  // files of their own: an earlier run's output must not be taken for this one's
+        out_ = folder / (".cli-stdout-" + std::to_string(runs));
+        err_ = folder / (".cli-stderr-" + std::to_string(runs));
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (chdir(folder.c_str()) != 0) _exit(127);
+            const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(err, 2);
+            setenv("ZORBI_ENDPOINT", endpoint.c_str(), 1);
+            setenv("ZORBI_PICTURE_HOST", endpoint.c_str(), 1);
+            std::vector<char*> argv{const_cast<char*>(CLI_PATH)};
+            for (std::string& arg : args) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            execv(CLI_PATH, argv.data());
+            _exit(127);
+        }
+    }
+    // Waits for the end; the exit status, or 128 + the signal.
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    std::string Stdout() const { return ReadFile(out_); }
+    std::string Stderr() const { return ReadFile(err_); }
+
+  private:
+    pid_t pid_;
+    fs::path out_, err_;
+};
+
+class CliTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("cli-test-" + std::to_string(getpid()) + "-" +
+                                               testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        WriteConfig("[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n");
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    void WriteConfig(const std::string& text) {
+        std::ofstream(folder_ / "config.ini", std::ios::binary) << text;
+    }
+
+    // Runs the tool to its end: exit status, stdout and stderr.
+    struct Result {
+        int status;
+        std::string out, err;
+    };
+    Result Run(std::vector<std::string> args, const std::string& endpoint = "http://127.0.0.1:9") {
+        CliProcess cli(folder_, endpoint, std::move(args));
+        const int status = cli.Wait();
+        return {status, cli.Stdout(), cli.Stderr()};
+    }
+
+    fs::path folder_;
+};
+
+// The summary line for the demo user after a complete detail-mode-3 update.
+bool IsSummary(const std::string& out) {
+    return out.rfind("共", 0) == 0 && out.find("张图片，已读取") != std::string::npos && out.back() == '\n';
+}
+
+TEST_F(CliTest, UpdateThenRebuildWithoutTheNetwork) {
+    DemoServiceProcess service;
+    const Result update = Run({"update", "demo"}, service.baseUrl());
+    ASSERT_EQ(update.status, 0) << update.out << update.err;
+    EXPECT_TRUE(IsSummary(update.out)) << update.out;
+    EXPECT_NE(update.err.find("读取相册【"), std::string::npos);  // progress, one line each, in UTF-8
+    EXPECT_TRUE(fs::exists(folder_ / "demo/rest/user.xml"));
+    EXPECT_TRUE(fs::exists(folder_ / "demo/demo_index.htm"));
+    const size_t photoFiles = std::distance(fs::directory_iterator(folder_ / "demo/rest/photos"), {});
+    EXPECT_GT(photoFiles, 10u);
+    service.Stop();
+
+    const Result rebuild = Run({"rebuild", "demo", "--quiet"});
+    EXPECT_EQ(rebuild.status, 0);
+    EXPECT_EQ(rebuild.out, update.out);  // the same catalogue from the cache alone
+    EXPECT_EQ(rebuild.err, "");
+
+    const Result offline = Run({"update", "demo", "--quiet"});
+    EXPECT_EQ(offline.status, 1);
+    EXPECT_EQ(offline.out, "网络错误。请检查网络是否连通，HTTP代理是否设置正确!\n");
+    EXPECT_TRUE(fs::exists(folder_ / "demo/rest/list.xml"));  // the cache survives a failed update
+}
+
+TEST_F(CliTest, JobsEndingWithoutTheirSummaryExitWithOne) {
+    EXPECT_EQ(Run({"rebuild", "demo"}).out, "找不到用户信息。\n");
+    EXPECT_EQ(Run({"rebuild", "demo"}).status, 1);
+    DemoServiceProcess service;
+    const Result unknown = Run({"update", "nobody"}, service.baseUrl());
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.out, "User not found\n");  // the service's own message
+}
+
+TEST_F(CliTest, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"frobnicate"},
+        {"update"},
+        {"update", "demo", "extra"},
+        {"preview", "demo", "--format", "1", "--template", "x"},
+        {"preview", "demo", "--size", "4"},
+        {"preview", "demo", "--format", "5"},
+        {"preview", "demo", "--album", "-1"},
+        {"preview", "demo", "--album", "two"},
+        {"preview", "demo", "--album"},
+        {"users", "rename", "a"},
+    };
+    for (const auto& args : bad) {
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
+        EXPECT_NE(result.err.find("usage:"), std::string::npos);
+    }
+    EXPECT_EQ(Run({"--help"}).status, 0);
+}
+
+TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
+    DemoServiceProcess service;
+    ASSERT_EQ(Run({"update", "demo", "--quiet"}, service.baseUrl()).status, 0);
+
+    // The expected pages, built in-process from the same cache.
+    AppSettings settings(folder_.string());
+    settings.Load();
+    auto catalogue = std::make_unique<AlbumCatalogue>();
+    const ZorbiService zorbi(service.baseUrl(), service.baseUrl());
+    RestReader reader(*catalogue, zorbi.pictureHost());
+    struct Silent : JobProgress {
+        void SetCaption(const std::string&) override {}
+        void SetRange(int, int) override {}
+        void SetPos(int) override {}
+        void Close() override {}
+        void ShowText(const std::string&) override {}
+    } silent;
+    struct NoList : AlbumListView {
+        int RowCount() override { return 0; }
+        void DeleteRow(int) override {}
+        bool InsertRow(int, const std::string&) override { return true; }
+        void SetCountText(int, const std::string&) override {}
+    } noList;
+    UpdateContext context{*catalogue, reader, settings, zorbi, silent, noList, "demo", FormatTemplate(3)};
+    context.startPauseMs = 0;
+    ASSERT_TRUE(UpdateAlbums(context, true));
+
+    const fs::path temp = folder_ / "temp.htm";
+    Result preview = Run({"preview", "demo"}, service.baseUrl());
+    EXPECT_EQ(preview.status, 0);
+    EXPECT_EQ(preview.out, temp.string() + "\n");
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, FormatTemplate(3), true));
+
+    preview = Run({"preview", "demo", "--album", "1", "--size", "0", "--format", "1", "--no-alert"},
+                  service.baseUrl());
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 1, 0, FormatTemplate(1), false));
+
+    preview = Run({"preview", "demo", "--template", "第$no张 $url\r\n", "--size", "3"}, service.baseUrl());
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 3, Utf8ToGbk("第$no张 $url\r\n"), true));
+
+    preview = Run({"preview", "demo", "--album", "999"}, service.baseUrl());
+    EXPECT_EQ(preview.status, 0);
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 999, 2, FormatTemplate(3), true));
+    EXPECT_EQ(ReadFile(temp).find("<p>"), std::string::npos);
+
+    WriteConfig("[config]\r\nformat=[$no]$title\r\n");
+    preview = Run({"preview", "demo", "--format", "4"}, service.baseUrl());
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, "[$no]$title", true));
+}
+
+TEST_F(CliTest, PreviewWithoutACacheWritesAnEmptyList) {
+    const Result preview = Run({"preview", "stranger"});
+    EXPECT_EQ(preview.status, 0);
+    AlbumCatalogue empty;
+    EXPECT_EQ(ReadFile(folder_ / "temp.htm"), BuildPreviewPage(empty, 0, 2, FormatTemplate(3), true));
+}
+
+TEST_F(CliTest, UsersAddListAndDelete) {
+    EXPECT_EQ(Run({"users", "add", "  张三 "}).status, 0);
+    EXPECT_EQ(Run({"users"}).out, "demo\n张三\n");
+    const Result refused = Run({"users", "add", "../x"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "用户名无效：不能为空、“.”或“..”，也不能包含“/”或控制字符。\n");
+    EXPECT_EQ(Run({"users", "delete", "demo"}).status, 0);
+    EXPECT_EQ(Run({"users"}).out, "张三\n");
+    EXPECT_EQ(Run({"users", "delete", "demo"}).status, 1);
+    EXPECT_NE(ReadFile(folder_ / "config.ini").find(Utf8ToGbk("user0=张三\r\nuser1=\r\n")),
+              std::string::npos);
+}
+
+// Starts an update of a slow, big user and waits until it is reading albums.
+CliProcess StartSlowUpdate(const fs::path& folder, const DemoServiceProcess& service) {
+    CliProcess cli(folder, service.baseUrl(), {"update", "big"});
+    for (int i = 0; i < 400 && cli.Stderr().find("读取相册【") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return cli;
+}
+
+TEST_F(CliTest, FirstCtrlCInterruptsTheJobSecondEndsTheProgram) {
+    DemoServiceProcess service({"--latency-ms", "20", "--big-albums", "20", "--big-photos", "50"});
+    WriteConfig("[config]\r\ndetail=3\r\n");
+    {
+        CliProcess cli = StartSlowUpdate(folder_, service);
+        cli.Signal(SIGINT);
+        EXPECT_EQ(cli.Wait(), 0);  // ended with its summary
+        EXPECT_TRUE(IsSummary(cli.Stdout())) << cli.Stdout();
+        EXPECT_EQ(cli.Stdout().find("已读取1000张图片"), std::string::npos);  // not every album was read
+        EXPECT_TRUE(fs::exists(folder_ / "big/72157300020_3.htm"));           // every page still written
+    }
+    {
+        CliProcess cli = StartSlowUpdate(folder_, service);
+        cli.Signal(SIGINT);
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(100));  // two pending SIGINTs would merge into one
+        cli.Signal(SIGINT);
+        EXPECT_EQ(cli.Wait(), 130);
+    }
+    {
+        CliProcess cli = StartSlowUpdate(folder_, service);
+        cli.Signal(SIGTERM);
+        EXPECT_EQ(cli.Wait(), 130);
+    }
+}
+
+}  // namespace
