@@ -20,14 +20,47 @@ constexpr int kNoHandler = 31;
 constexpr int kProgramMissing = 2;
 constexpr int kNotExecutable = 5;
 
+// The entry named for text/html by the first mimeapps.list that names one, in the order of the
+// desktop's lookup; xdg-utils leaves out entries whose program is missing, this does not.
+QString HtmlHandlerFromMimeApps() {
+    QStringList lists;
+    auto add = [&lists](const QString& dirs, const QString& fallback, const char* below) {
+        for (const QString& dir : (dirs.isEmpty() ? fallback : dirs).split(':', Qt::SkipEmptyParts)) {
+            lists.append(dir + below + QStringLiteral("/mimeapps.list"));
+        }
+    };
+    add(qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath() + "/.config", "");
+    add(qEnvironmentVariable("XDG_CONFIG_DIRS"), QStringLiteral("/etc/xdg"), "");
+    add(qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath() + "/.local/share", "/applications");
+    add(qEnvironmentVariable("XDG_DATA_DIRS"), QStringLiteral("/usr/local/share:/usr/share"),
+        "/applications");
+    for (const QString& list : lists) {
+        QFile file(list);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) continue;
+        bool inDefaults = false;
+        while (!file.atEnd()) {
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.startsWith('[')) {
+                inDefaults = line == QLatin1String("[Default Applications]");
+            } else if (inDefaults && line.startsWith(QLatin1String("text/html="))) {
+                const QString id = line.mid(10).section(';', 0, 0).trimmed();
+                if (!id.isEmpty()) return id;
+            }
+        }
+    }
+    return QString();
+}
+
 // The desktop entry that handles text/html, as xdg-utils knows it; empty when there is none.
 QString HtmlHandlerEntry() {
     QProcess query;
     query.start(QStringLiteral("xdg-mime"),
                 {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
-    if (!query.waitForFinished() || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
-        return QString();
-    const QString id = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+    QString id;
+    if (query.waitForFinished() && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0) {
+        id = QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed();
+    }
+    if (id.isEmpty()) id = HtmlHandlerFromMimeApps();
     if (id.isEmpty()) return QString();
     const QString found =
         QStandardPaths::locate(QStandardPaths::ApplicationsLocation, id, QStandardPaths::LocateFile);

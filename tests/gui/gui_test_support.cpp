@@ -83,6 +83,7 @@ void ModalAnswerer::OnceOn(const char* className, std::function<void(QWidget*)> 
 }
 
 void ModalAnswerer::Poll() {
+    if (pending_) return;
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || !modal->isVisible()) return;
     for (size_t i = 0; i < rules_.size(); ++i) {
@@ -90,7 +91,15 @@ void ModalAnswerer::Poll() {
             auto act = std::move(rules_[i].second);
             rules_.erase(rules_.begin() + static_cast<std::ptrdiff_t>(i));
             seen.push_back({modal->metaObject()->className(), modal->windowTitle(), QString()});
-            act(modal);
+            // Acted on outside this timer's event, so that a window the action opens is answered too.
+            pending_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this, act = std::move(act), window = QPointer<QWidget>(modal)] {
+                    pending_ = false;
+                    if (window) act(window);
+                },
+                Qt::QueuedConnection);
             return;
         }
     }

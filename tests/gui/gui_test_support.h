@@ -65,6 +65,7 @@ class ModalAnswerer : public QObject {
     void Poll();
     QTimer timer_;
     bool answerBoxes_ = false;
+    bool pending_ = false;
     QMessageBox::StandardButton button_ = QMessageBox::Ok;
     std::vector<std::pair<QByteArray, std::function<void(QWidget*)>>> rules_;
 };

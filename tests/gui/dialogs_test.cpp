@@ -1,0 +1,309 @@
+// The settings dialog's exchange with config.ini and its integer message, the add-user dialog, the
+// progress window's reports and its refusal to close while the job runs, and the hyperlink label.
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QThread>
+#include <QUrl>
+
+#include "gui_test_support.h"
+#include "ui/about_dlg.h"
+#include "ui/add_user_dlg.h"
+#include "ui/link_label.h"
+#include "ui/progress_dlg.h"
+#include "ui/settings_dlg.h"
+
+namespace {
+
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls.append(url); }
+};
+
+// The folder chooser answers with a fixed folder.
+class ChoosingSettingsDlg : public CSettingsDlg {
+  public:
+    using CSettingsDlg::CSettingsDlg;
+    QString folder;
+
+  protected:
+    QString ChooseFolder() override { return folder; }
+    QString ChooseSkinFile(const QString&) override { return QString(); }
+};
+
+QLineEdit* Edit(QWidget* dialog, const char* name) {
+    return dialog->findChild<QLineEdit*>(name);
+}
+QAbstractButton* ButtonOf(QWidget* dialog, const char* name) {
+    return dialog->findChild<QAbstractButton*>(name);
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes, QFile::Permissions permissions) {
+    QFile file(path);
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(bytes);
+    file.close();
+    file.setPermissions(permissions);
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void settingsAreExchangedWithConfigIni() {
+        Workspace ws;
+        ws.WriteConfig(
+            "[proxy]\r\nserver=proxy.example\r\nport=8080\r\nuser=me\r\n[config]\r\ndetail=1\r\nformat=F$"
+            "url\r\n");
+        CSettingsDlg dialog(ws.path());
+        ModalAnswerer answerer;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            QCOMPARE(Edit(d, "proxyServerEdit")->text(), QStringLiteral("proxy.example"));
+            QCOMPARE(Edit(d, "proxyPortEdit")->text(), QStringLiteral("8080"));
+            QCOMPARE(Edit(d, "outputPathEdit")->text(), QString::fromStdString(ws.path()));
+            QCOMPARE(Edit(d, "customFormatEdit")->text(), QStringLiteral("F$url"));
+            QVERIFY(d->findChild<QRadioButton*>("detailRadio1")->isChecked());
+            Edit(d, "proxyServerEdit")->setText(QStringLiteral("代理.example"));
+            Edit(d, "proxyPortEdit")->setText(QStringLiteral("3128"));
+            d->findChild<QRadioButton*>("detailRadio3")->click();
+            ButtonOf(d, "saveButton")->click();
+        });
+        QCOMPARE(dialog.DoModal(), int(QDialog::Accepted));
+        const std::string config = ws.ReadConfig();
+        QVERIFY(config.find("server=" + Gbk("代理.example") + "\r\n") != std::string::npos);
+        QVERIFY(config.find("port=3128\r\n") != std::string::npos);
+        QVERIFY(config.find("detail=3\r\n") != std::string::npos);
+        QCOMPARE(dialog.settings.proxyPort, 3128);
+    }
+
+    void aPortThatIsNoWholeNumberIsRefused() {
+        Workspace ws;
+        ws.WriteConfig("[proxy]\r\nport=8080\r\n");
+        const std::string before = ws.ReadConfig();
+        CSettingsDlg dialog(ws.path());
+        ModalAnswerer answerer;
+        QStringList messages;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            QLineEdit* port = Edit(d, "proxyPortEdit");
+            port->setText(QString());
+            QTest::keyClicks(port, "1234567");
+            QCOMPARE(port->text(), QStringLiteral("12345"));
+            for (const char* typed : {"abc", ""}) {
+                port->setText(QString::fromLatin1(typed));
+                Edit(d, "proxyUserEdit")->setText(QStringLiteral("typed"));
+                answerer.OnceOn("QMessageBox", [&](QWidget* box) {
+                    messages.append(static_cast<QMessageBox*>(box)->text());
+                    static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+                });
+                ButtonOf(d, "saveButton")->click();
+                QVERIFY(d->isVisible());
+            }
+            ButtonOf(d, "cancelButton")->click();
+        });
+        QCOMPARE(dialog.DoModal(), int(QDialog::Rejected));
+        QCOMPARE(messages,
+                 QStringList({QStringLiteral("请输入一个整数。"), QStringLiteral("请输入一个整数。")}));
+        QCOMPARE(ws.ReadConfig(), before);
+        QVERIFY(dialog.settings.proxyUser.empty());
+    }
+
+    void choosingAFolderRefillsEveryBoxFromTheRecord() {
+        Workspace ws;
+        ws.WriteConfig("[proxy]\r\nserver=stored.example\r\n[config]\r\npath=" + ws.path() +
+                       "\r\ndetail=7\r\n");
+        ChoosingSettingsDlg dialog(ws.path());
+        dialog.folder = ws.file("out");
+        ModalAnswerer answerer;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            for (const char* name : {"detailRadio0", "detailRadio1", "detailRadio2", "detailRadio3"}) {
+                QVERIFY(!d->findChild<QRadioButton*>(name)->isChecked());
+            }
+            Edit(d, "proxyServerEdit")->setText(QStringLiteral("typed.example"));
+            ButtonOf(d, "folderChooseButton")->click();
+            QCOMPARE(Edit(d, "proxyServerEdit")->text(), QStringLiteral("stored.example"));
+            QCOMPARE(Edit(d, "outputPathEdit")->text(), ws.file("out"));
+            ButtonOf(d, "cancelButton")->click();
+        });
+        dialog.DoModal();
+        // The chosen folder stays in force although nothing was saved.
+        QCOMPARE(dialog.settings.outputPath, ws.file("out").toStdString());
+        QVERIFY(ws.ReadConfig().find("out") == std::string::npos);
+
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            QCOMPARE(Edit(d, "outputPathEdit")->text(), QString::fromStdString(ws.path()));
+            ButtonOf(d, "saveButton")->click();
+        });
+        dialog.DoModal();
+        QVERIFY(ws.ReadConfig().find("detail=-1\r\n") != std::string::npos);
+    }
+
+    void addUserDialogTakesTheNameOnlyWithOk() {
+        ModalAnswerer answerer;
+        {
+            CAddUserDlg dialog;
+            answerer.OnceOn("CAddUserDlg", [](QWidget* d) {
+                QLineEdit* edit = Edit(d, "nameEdit");
+                QVERIFY(edit->text().isEmpty());
+                QTest::keyClicks(edit, "carol");
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            QCOMPARE(dialog.DoModal(), int(QDialog::Accepted));
+            QCOMPARE(dialog.name, QStringLiteral("carol"));
+        }
+        {
+            CAddUserDlg dialog;
+            answerer.OnceOn("CAddUserDlg", [](QWidget* d) {
+                QTest::keyClicks(Edit(d, "nameEdit"), "dave");
+                QTest::keyClick(d, Qt::Key_Escape);
+            });
+            QCOMPARE(dialog.DoModal(), int(QDialog::Rejected));
+            QVERIFY(dialog.name.isEmpty());
+        }
+    }
+
+    void progressReportsReachTheWindowOnlyWhileItIsUp() {
+        CProgressDlg progress;
+        progress.SetText("before");
+        QCOMPARE(progress.resultText, std::string("before"));
+        QCOMPARE(progress.StatusText(), QStringLiteral("运行"));
+        progress.Close();  // no window: nothing happens
+
+        QThread* worker = nullptr;
+        int seenMax = 0, seenPos = 0;
+        QString seenText, seenTitle;
+        bool stayedOpen = false;
+        const bool started = progress.DoModal([&] {
+            worker = QThread::create([&] {
+                progress.SetCaption("caption");
+                progress.SetRange(0, 100000);  // the full range, not cut to 16 bits
+                progress.SetPos(70000);
+                progress.SetText("working");
+                QMetaObject::invokeMethod(
+                    &progress,
+                    [&] {
+                        seenMax = progress.Maximum();
+                        seenPos = progress.Position();
+                        seenText = progress.StatusText();
+                        seenTitle = progress.windowTitle();
+                        QTest::keyClick(&progress, Qt::Key_Escape);
+                        progress.close();
+                        stayedOpen = progress.isVisible();
+                        progress.findChild<QPushButton*>("interruptButton")->click();
+                        progress.findChild<QPushButton*>("interruptButton")->click();
+                    },
+                    Qt::BlockingQueuedConnection);
+                progress.SetRange(0, 0);
+                progress.SetPos(0);
+                progress.SetText("done");
+                progress.Close();
+                progress.SetText("after");
+            });
+            worker->start();
+            return true;
+        });
+        worker->wait();
+        delete worker;
+        QVERIFY(started);
+        QCOMPARE(seenMax, 100000);
+        QCOMPARE(seenPos, 70000);
+        QCOMPARE(seenText, QStringLiteral("working"));
+        QCOMPARE(seenTitle, QStringLiteral("caption"));
+        QVERIFY(stayedOpen);
+        QVERIFY(progress.interruptRequested);
+        QCOMPARE(progress.resultText, std::string("after"));
+        QCOMPARE(progress.StatusText(), QStringLiteral("done"));
+        QVERIFY(!progress.isVisible());
+    }
+
+    void aWorkerEndingWithoutCloseEndsTheWindow() {
+        CProgressDlg progress;
+        QThread* worker = QThread::create([] {});
+        QObject::connect(worker, &QThread::finished, &progress, &CProgressDlg::JobEnded);
+        QVERIFY(progress.DoModal([&] {
+            worker->start();
+            return true;
+        }));
+        worker->wait();
+        delete worker;
+        QVERIFY(!progress.isVisible());
+    }
+
+    void linkLabelOpensANewMail() {
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("mailto", &catcher, "open");
+        CAboutDlg about;
+        ModalAnswerer answerer;
+        bool visited = false;
+        QString tip;
+        answerer.OnceOn("CAboutDlg", [&](QWidget* d) {
+            CLinkLabel* link = static_cast<CAboutDlg*>(d)->mailLink();
+            tip = link->toolTip();
+            QVERIFY(link->font().underline());
+            QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
+            QCOMPARE(link->palette().color(QPalette::WindowText), link->linkColour);
+            QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+            visited = link->visited && link->palette().color(QPalette::WindowText) == link->visitedColour;
+            ButtonOf(d, "okButton")->click();
+        });
+        about.DoModal();
+        QDesktopServices::unsetUrlHandler("mailto");
+        QCOMPARE(catcher.urls, QList<QUrl>({QUrl("mailto:author@albumbrowser.example")}));
+        QCOMPARE(tip, QStringLiteral("author@albumbrowser.example"));
+        QVERIFY(visited);
+    }
+
+    void linkFallbackRunsTheHtmlHandlerOrNamesTheFailure() {
+        // The test's XDG folders are its own: no handler of text/html to begin with.
+        const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QVERIFY(!data.isEmpty() && !config.isEmpty());
+        QDir().mkpath(data + "/applications");
+        QFile::remove(config + "/mimeapps.list");
+        QCOMPARE(CLinkLabel::OpenLink("x@y.example"), 31);
+
+        WriteFile(config + "/mimeapps.list", "[Default Applications]\ntext/html=fakebrowser.desktop\n",
+                  QFile::ReadOwner | QFile::WriteOwner);
+        const QString entry = data + "/applications/fakebrowser.desktop";
+        auto writeEntry = [&](const QString& exec) {
+            WriteFile(entry, "[Desktop Entry]\nType=Application\nName=Fake\nExec=" + exec.toUtf8() + "\n",
+                      QFile::ReadOwner | QFile::WriteOwner);
+        };
+        writeEntry(data + "/missing-browser %u");
+        QCOMPARE(CLinkLabel::OpenLink("x@y.example"), 2);
+
+        const QString script = data + "/browser.sh";
+        WriteFile(script, "#!/bin/sh\necho \"$@\" > \"$0.out\"\n", QFile::ReadOwner | QFile::WriteOwner);
+        writeEntry(script + " \"%u\"");
+        QCOMPARE(CLinkLabel::OpenLink("x@y.example"), 5);
+
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(CLinkLabel::OpenLink("x@y.example") > 32);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(script + ".out").size() > 0, 30000);
+        QFile out(script + ".out");
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll().trimmed(), QByteArray("x@y.example"));
+    }
+
+    void openErrorTexts() {
+        const QString prefix = QStringLiteral("Unable to open hyperlink:\n\n");
+        QCOMPARE(CLinkLabel::OpenErrorText(31),
+                 prefix + "There is no application associated\nwith the given filename extension.");
+        QCOMPARE(CLinkLabel::OpenErrorText(26), prefix + "A sharing violation occurred. ");
+        QCOMPARE(CLinkLabel::OpenErrorText(4), prefix + "Unknown Error (4) occurred.");
+        QCOMPARE(CLinkLabel::OpenErrorText(0),
+                 prefix + "The operating system is out\nof memory or resources.");
+    }
+};
+
+GUI_TEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"
