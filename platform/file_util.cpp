@@ -80,6 +80,11 @@ bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t ne
 
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
+    // A file that already holds these bytes stays as it is: creating a file is far dearer than reading one.
+    if (exists && S_ISREG(existing.st_mode) && static_cast<size_t>(existing.st_size) == contents.size()) {
+        std::string current;
+        if (ReadWholeFile(path, current) && current == contents) return true;
+    }
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, contents);

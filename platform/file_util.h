@@ -32,5 +32,6 @@ bool ReadWholeFile(std::string_view path, std::string& contents);
 
 // Replaces a file with new contents through a temporary file beside it, so the file is always either
 // old or new. A new file gets `newFileMode` (less the umask); an existing one keeps its mode.
-// Returns false, leaving the old file as it was, when anything fails.
+// A file that already holds exactly these bytes is left alone. Returns false, leaving the old file
+// as it was, when anything fails.
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0666);
