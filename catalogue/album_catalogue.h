@@ -24,12 +24,10 @@ struct PhotoInfo {
 };
 
 struct AlbumInfo {
-    CompactText id;      // bytes
-    CompactText title;   // GBK
-    int photoCount = 0;  // as the album list announces it, 0 to MaxPhotosPerAlbum
-    std::unique_ptr<PhotoInfo[]> photos;
-
-    AlbumInfo();
+    CompactText id;               // bytes
+    CompactText title;            // GBK
+    int photoCount = 0;           // as the album list announces it, 0 to MaxPhotosPerAlbum
+    PhotoInfo* photos = nullptr;  // MaxPhotosPerAlbum records of the catalogue's photo table
 
     // The link list of the album's photos: each expansion with "$no" replaced by its position,
     // followed by "<br>\r\n".
@@ -49,6 +47,22 @@ struct AlbumCatalogue {
     std::string userId;
     std::unique_ptr<AlbumInfo[]> albums;
 
+  private:
+    // Every photo record of every album in one block: a million records are made at start-up, and
+    // one block can be mapped in large pages instead of ten thousand small ones.
+    class PhotoTable {
+      public:
+        PhotoTable();
+        ~PhotoTable();
+        PhotoInfo* records() const { return records_; }
+
+      private:
+        PhotoInfo* records_;
+        size_t bytes_;
+    };
+    PhotoTable photoTable_;
+
+  public:
     AlbumCatalogue();
     ~AlbumCatalogue();
     AlbumCatalogue(const AlbumCatalogue&) = delete;
