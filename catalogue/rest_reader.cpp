@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/codepage.h"
@@ -35,6 +37,61 @@ int PhotoCountOf(const TiXmlElement* element) {
 
 }  // namespace
 
+size_t XmlNestingDepth(std::string_view text) {
+    size_t depth = 0, deepest = 0;
+    const auto skipPast = [&](size_t from, std::string_view end) {
+        const size_t at = text.find(end, from);
+        return at == std::string_view::npos ? text.size() : at + end.size();
+    };
+    for (size_t i = text.find('<'); i < text.size(); i = text.find('<', i)) {
+        const std::string_view rest = text.substr(i);
+        if (rest.starts_with("<!--")) {
+            i = skipPast(i + 4, "-->");
+        } else if (rest.starts_with("<![CDATA[")) {
+            i = skipPast(i + 9, "]]>");
+        } else if (rest.starts_with("<?") || rest.starts_with("<!")) {
+            i = skipPast(i + 2, ">");
+        } else if (rest.starts_with("</")) {
+            if (depth > 0) --depth;
+            i = skipPast(i + 2, ">");
+        } else {
+            // An opening tag: find its end outside quoted attribute values.
+            size_t j = i + 1;
+            char quote = 0;
+            for (; j < text.size() && (quote || text[j] != '>'); ++j) {
+                if (quote && text[j] == quote) {
+                    quote = 0;
+                } else if (!quote && (text[j] == '"' || text[j] == '\'')) {
+                    quote = text[j];
+                }
+            }
+            if (j >= text.size() || text[j - 1] != '/') deepest = std::max(deepest, ++depth);
+            i = j + 1;
+        }
+    }
+    return deepest;
+}
+
+bool RestReader::LoadChecked(const std::string& osPath) {
+    // TinyXML recurses once per level and holds the whole file: refuse what could exhaust either.
+    FILE* file = std::fopen(osPath.c_str(), "rb");
+    if (!file) return false;
+    std::string text;
+    char buffer[65536];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() <= kMaxAnswerBytes)
+        text.append(buffer, n);
+    bool ok = text.size() <= kMaxAnswerBytes && XmlNestingDepth(text) <= kMaxNestingDepth;
+    if (ok) {
+        std::rewind(file);
+        ok = document_.LoadFile(file, TIXML_ENCODING_UNKNOWN);
+    } else {
+        document_.Clear();
+    }
+    std::fclose(file);
+    return ok;
+}
+
 RestReader::RestReader(AlbumCatalogue& catalogue, std::string pictureHost)
     : catalogue_(catalogue), pictureHost_(std::move(pictureHost)) {}
 
@@ -50,7 +107,7 @@ bool RestReader::Load(const std::string& fileName) {
         info.st_mtim.tv_nsec == loadedInfo_.st_mtim.tv_nsec) {
         return loadedOk_;
     }
-    loadedOk_ = document_.LoadFile(path.c_str(), TIXML_ENCODING_UNKNOWN);
+    loadedOk_ = LoadChecked(path);
     loadedPath_ = exists ? path : std::string();
     loadedInfo_ = info;
     return loadedOk_;

@@ -4,11 +4,19 @@
 #include <tinyxml.h>
 
 #include <string>
+#include <string_view>
 
 #include "catalogue/album_catalogue.h"
 
+// The deepest nesting of elements in an XML text (a quick scan, not a parse).
+size_t XmlNestingDepth(std::string_view text);
+
 class RestReader {
   public:
+    // Answers nested deeper, or larger, are refused as unreadable.
+    static constexpr size_t kMaxNestingDepth = 256;
+    static constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
+
     // Fills `catalogue`; photo addresses start with `pictureHost`.
     RestReader(AlbumCatalogue& catalogue, std::string pictureHost);
     virtual ~RestReader() = default;
@@ -26,6 +34,7 @@ class RestReader {
 
   private:
     bool Load(const std::string& fileName);
+    bool LoadChecked(const std::string& osPath);
 
     AlbumCatalogue& catalogue_;
     std::string pictureHost_;

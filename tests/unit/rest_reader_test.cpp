@@ -142,3 +142,37 @@ TEST_F(RestReaderTest, ReadPhotoInfoSetsSecretAndDescription) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string Nested(int levels, const std::string& inner) {
+    std::string xml;
+    for (int i = 0; i < levels; ++i) xml += "<e>";
+    xml += inner;
+    for (int i = 0; i < levels; ++i) xml += "</e>";
+    return xml;
+}
+
+TEST(XmlNestingDepthTest, CountsOpenElementsOnly) {
+    EXPECT_EQ(XmlNestingDepth("<a><b/><c x='>' y=\"/>\"><d></d></c></a>"), 3u);
+    EXPECT_EQ(XmlNestingDepth("<?xml version='1.0'?><!-- <a><b><c> --><a><![CDATA[<x><y>]]></a>"), 1u);
+    EXPECT_EQ(XmlNestingDepth(Nested(1000, "")), 1000u);
+    EXPECT_EQ(XmlNestingDepth("<a><b"), 2u);  // cut short: counted, the parser refuses it later
+}
+
+TEST_F(RestReaderTest, DeeplyNestedOrHugeAnswersAreUnreadable) {
+    WriteFile(dir / "deep.xml", "<rsp stat='fail'><err msg='deep'/>" + Nested(100000, "x") + "</rsp>");
+    EXPECT_EQ(reader.ReadError(dir / "deep.xml"), "");
+    EXPECT_EQ(reader.ReadAlbumList(dir / "deep.xml"), 0);
+
+    WriteFile(dir / "fine.xml", "<rsp stat='fail'><err msg='fine'/>" + Nested(200, "x") + "</rsp>");
+    EXPECT_EQ(reader.ReadError(dir / "fine.xml"), "fine");
+
+    std::string huge = "<rsp stat='fail'><err msg='huge'/><pad>";
+    huge.append(RestReader::kMaxAnswerBytes, ' ');
+    WriteFile(dir / "huge.xml", huge + "</pad></rsp>");
+    EXPECT_EQ(reader.ReadError(dir / "huge.xml"), "");
+    EXPECT_EQ(reader.ReadError(DataFile("error.xml")), "User not found & gone");  // the reader recovers
+}
+
+}  // namespace
