@@ -1,8 +1,34 @@
 #include "cli/terminal_progress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/codepage.h"
+
+namespace {
+
+// Cuts UTF-8 text to the given number of terminal columns; CJK and other wide characters take two.
+std::string FitToColumns(const std::string& text, int columns) {
+    int used = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        const int width = c >= 0xE1 ? 2 : 1;  // from U+1000 on: the CJK blocks, full-width forms
+        if (used + width > columns) break;
+        used += width;
+        i += length;
+    }
+    return text.substr(0, i);
+}
+
+int TerminalColumns(FILE* out) {
+    winsize size{};
+    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+}  // namespace
 
 TerminalProgress::TerminalProgress(FILE* out, bool quiet)
     : out_(out), quiet_(quiet), live_(!quiet && isatty(fileno(out))) {}
@@ -57,7 +83,11 @@ void TerminalProgress::DrawBar() {
     const int filled = static_cast<int>(done * kWidth / 100);
     std::string bar(filled, '#');
     bar.append(kWidth - filled, '-');
-    // "\033[K" clears what a longer earlier line left behind.
-    std::fprintf(out_, "\r[%s] %3lld%% %s | %s\033[K", bar.c_str(), done, caption_.c_str(), text_.c_str());
+    // One line that fits the terminal, so "\r" always returns to its start; "\033[K" clears what a
+    // longer earlier line left behind.
+    char head[64];
+    std::snprintf(head, sizeof head, "[%s] %3lld%% ", bar.c_str(), done);
+    const std::string line = FitToColumns(head + caption_ + " | " + text_, TerminalColumns(out_) - 1);
+    std::fprintf(out_, "\r%s\033[K", line.c_str());
     std::fflush(out_);
 }
