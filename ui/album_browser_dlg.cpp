@@ -1,6 +1,7 @@
 #include "ui/album_browser_dlg.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QUrl>
@@ -89,7 +90,8 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
 
 CAlbumBrowserDlg::~CAlbumBrowserDlg() {
     // A worker past its Close only returns; let it finish before the window it reports to goes.
-    if (worker_ && worker_->isRunning()) worker_->wait();
+    // It may still be waiting for a report to be carried out here, so keep carrying them out.
+    while (worker_ && !worker_->wait(10)) QCoreApplication::processEvents();
 }
 
 int CAlbumBrowserDlg::DoModal() {

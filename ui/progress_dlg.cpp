@@ -50,6 +50,8 @@ void CProgressDlg::JobEnded() {
 }
 
 void CProgressDlg::EndModal() {
+    // Reports after this find no window and no longer wait for the window thread.
+    open_ = false;
     closeAllowed_ = true;
     QDialog::done(QDialog::Rejected);
 }
