@@ -53,14 +53,14 @@ void IniFile::Load(std::string_view path) {
     lines_.clear();
     std::string text;
     if (!ReadWholeFile(path, text)) return;
+    // "\r\n", "\n" and a lone "\r" each end a line: a value never holds a line break, so a save
+    // (which writes every line with "\r\n") gives back the values that were read.
     size_t start = 0;
     while (start < text.size()) {
-        size_t end = text.find('\n', start);
+        size_t end = text.find_first_of("\r\n", start);
         if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines_.push_back(std::move(line));
-        start = end + 1;
+        lines_.push_back(text.substr(start, end - start));
+        start = end + ((end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ? 2 : 1);
     }
 }
 
@@ -105,14 +105,14 @@ int IniFile::FindKey(int sectionLine, std::string_view key) const {
 
 std::string IniFile::GetString(std::string_view section, std::string_view key,
                                std::string_view fallback) const {
-    std::string_view value = fallback;
     const int sectionLine = FindSection(section);
     const int keyLine = sectionLine < 0 ? -1 : FindKey(sectionLine, key);
-    if (keyLine >= 0) {
-        std::string_view name;
-        KeyValue(lines_[keyLine], name, value);
-    }
-    return std::string(value.substr(0, kReadBufferSize - 1));
+    if (keyLine < 0) return std::string(fallback.substr(0, kReadBufferSize - 1));
+    std::string_view name, value;
+    KeyValue(lines_[keyLine], name, value);
+    // Blanks the cut leaves at the end are dropped too: a save would write them and the next read
+    // would ignore them.
+    return std::string(Trim(value.substr(0, kReadBufferSize - 1)));
 }
 
 int IniFile::GetInt(std::string_view section, std::string_view key, int fallback) const {
