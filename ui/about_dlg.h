@@ -12,8 +12,8 @@ class CAboutDlg;
 class CAboutDlg : public QDialog {
     Q_OBJECT
   public:
-    static constexpr const char* kMakerMail = "author@albumbrowser.example";
-    static constexpr const char* kMakerWebPage = "http://www.albumbrowser.example/";
+    static constexpr const char* kMakerMail = "author@abr.example";
+    static constexpr const char* kMakerWebPage = "http://www.abr.example";
 
     explicit CAboutDlg(QWidget* parent = nullptr);
     ~CAboutDlg() override;

@@ -114,6 +114,8 @@ void CAlbumBrowserDlg::OnInitDialog() {
     list->horizontalHeader()->setSectionsClickable(false);
     list->horizontalHeader()->setHighlightSections(false);
     list->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The columns fill the list's outer width, a few pixels more than it shows: no scroll bar for them.
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     const int width = list->frameGeometry().width();
     list->setColumnWidth(0, 2 * width / 3);
     list->setColumnWidth(1, width / 3);

@@ -5,17 +5,21 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QWidget>
+#include <algorithm>
 
 namespace {
 
+// The monospaced Noto face keeps Latin letters half as wide as a CJK glyph, as 宋体 does, so the
+// captions fit the template's widths.
 const char* const kTemplateFamily = "宋体";
 
 void InstallSubstitutions() {
     static const bool installed = [] {
         const QStringList families = QFontDatabase::families();
         if (!families.contains(kTemplateFamily) && !families.contains("SimSun")) {
-            QFont::insertSubstitutions(kTemplateFamily, {"Noto Sans CJK SC", "Noto Sans CJK TC"});
+            QFont::insertSubstitutions(kTemplateFamily, {"Noto Sans Mono CJK SC", "Noto Sans CJK SC"});
         } else if (!families.contains(kTemplateFamily)) {
             QFont::insertSubstitution(kTemplateFamily, "SimSun");
         }
@@ -33,15 +37,40 @@ QFont DialogFont() {
     return font;
 }
 
+namespace {
+
+// The room to the right of a control: up to the nearest control beside it on the same rows.
+int RoomToTheRight(QWidget* control, const QList<QWidget*>& siblings) {
+    const QRect r = control->geometry();
+    int limit = control->parentWidget()->width();
+    for (QWidget* other : siblings) {
+        const QRect o = other->geometry();
+        if (other == control || qobject_cast<QGroupBox*>(other)) continue;
+        if (o.left() > r.left() && o.top() < r.bottom() && o.bottom() > r.top())
+            limit = std::min(limit, o.left());
+    }
+    return limit - r.left();
+}
+
+}  // namespace
+
 void PrepareTemplateWindow(QWidget* window) {
     window->setFont(DialogFont());
     const int lineHeight = QFontMetrics(window->font()).height();
-    for (QWidget* child : window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const QList<QWidget*> children = window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* child : children) {
         if (auto* frame = qobject_cast<QGroupBox*>(child)) {
             frame->lower();
             continue;
         }
         const bool row = qobject_cast<QLabel*>(child) || qobject_cast<QAbstractButton*>(child);
         if (row && child->height() < lineHeight) child->resize(child->width(), lineHeight);
+        // Check boxes and radios whose caption the wider glyphs would clip take the free room beside them.
+        const bool captioned = qobject_cast<QAbstractButton*>(child) && !qobject_cast<QPushButton*>(child);
+        if (captioned && child->sizeHint().width() > child->width()) {
+            const int room = RoomToTheRight(child, children);
+            child->resize(std::max(child->width(), std::min(child->sizeHint().width(), room)),
+                          child->height());
+        }
     }
 }

@@ -257,8 +257,8 @@ class DialogsTest : public QObject {
         });
         about.DoModal();
         QDesktopServices::unsetUrlHandler("mailto");
-        QCOMPARE(catcher.urls, QList<QUrl>({QUrl("mailto:author@albumbrowser.example")}));
-        QCOMPARE(tip, QStringLiteral("author@albumbrowser.example"));
+        QCOMPARE(catcher.urls, QList<QUrl>({QUrl("mailto:author@abr.example")}));
+        QCOMPARE(tip, QStringLiteral("author@abr.example"));
         QVERIFY(visited);
     }
 
