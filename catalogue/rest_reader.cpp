@@ -35,6 +35,23 @@ int PhotoCountOf(const TiXmlElement* element) {
     return n > MaxPhotosPerAlbum ? MaxPhotosPerAlbum : static_cast<int>(n);
 }
 
+// The text as TiXmlDocument::LoadFile parses it (cut at the first NUL byte, "\r\n" and a lone "\r"
+// made "\n"), followed by NUL bytes beyond the longest step the parser takes.
+std::string ParseBuffer(const std::string& text) {
+    std::string buffer;
+    buffer.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
+        if (text[i] != '\r') {
+            buffer += text[i];
+            continue;
+        }
+        buffer += '\n';
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    buffer.append(8, '\0');
+    return buffer;
+}
+
 }  // namespace
 
 size_t XmlNestingDepth(std::string_view text) {
@@ -81,15 +98,15 @@ bool RestReader::LoadChecked(const std::string& osPath) {
     size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() <= kMaxAnswerBytes)
         text.append(buffer, n);
-    bool ok = text.size() <= kMaxAnswerBytes && XmlNestingDepth(text) <= kMaxNestingDepth;
-    if (ok) {
-        std::rewind(file);
-        ok = document_.LoadFile(file, TIXML_ENCODING_UNKNOWN);
-    } else {
-        document_.Clear();
-    }
     std::fclose(file);
-    return ok;
+    document_.Clear();
+    if (text.size() > kMaxAnswerBytes || XmlNestingDepth(text) > kMaxNestingDepth) return false;
+    // TinyXML steps over the whole length a UTF-8 lead byte announces without looking for the end of
+    // the text: from the buffer LoadFile makes, an answer ending inside such a sequence was read past
+    // its end. The parser gets the text as LoadFile would hand it over, followed by padding.
+    const std::string parsed = ParseBuffer(text);
+    document_.Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+    return !document_.Error();
 }
 
 RestReader::RestReader(AlbumCatalogue& catalogue, std::string pictureHost)

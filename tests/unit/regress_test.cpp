@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "catalogue/app_settings.h"
+#include "catalogue/rest_reader.h"
 #include "platform/ini_file.h"
 #include "test_support.h"
 
@@ -61,6 +62,34 @@ TEST(RegressTest, LoneCarriageReturnEndsALineAndBlanksAtTheCutAreDropped) {
     EXPECT_EQ(ini.GetString("config", "none", " x "), " x ");
     EXPECT_EQ(ini.Text(),
               "[proxy]\r\nserver=host\r\nport=81\r\n[config]\r\nskin=" + std::string(254, 's') + " tail\r\n");
+}
+
+// Under AddressSanitizer these inputs made the parser read past its buffer.
+TEST(RegressTest, ReadersStayWithinTheirBuffersAndTablesForEveryKeptAnswer) {
+    const std::vector<std::string> inputs = RegressionInputs("rest_reader");
+    ASSERT_FALSE(inputs.empty());
+    AlbumCatalogue catalogue;
+    RestReader reader(catalogue, "http://pictures.test");
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        reader.ReadError(input);
+        reader.ReadUser(input);
+        const int albums = reader.ReadAlbumList(input);
+        ASSERT_GE(albums, 0);
+        ASSERT_LE(albums, MaxAlbums);
+        for (int i = 0; i < albums; ++i)
+            EXPECT_LE(reader.ReadAlbumPhotos(input, i), catalogue.albums[i].photoCount);
+        EXPECT_LE(reader.ReadPhotoInfo(input, 0, 0), 1);
+    }
+}
+
+TEST(RegressTest, AnswerEndingInsideAUtf8SequenceStillReadsWhatPrecedesIt) {
+    TempDir dir;
+    // A lone lead byte after the root: TinyXML reports no error for trailing bytes like these.
+    WriteFile(dir / "a.xml", "<rsp stat='fail'><err msg='gone'/></rsp>\r\n\xE9");
+    AlbumCatalogue catalogue;
+    RestReader reader(catalogue, "http://pictures.test");
+    EXPECT_EQ(reader.ReadError(dir / "a.xml"), "gone");
 }
 
 }  // namespace
