@@ -1,10 +1,12 @@
 #include "ui/about_dlg.h"
 
+#include "ui/app_resources.h"
 #include "ui/dialog_template.h"
 #include "ui/link_label.h"
 #include "ui_about_dlg.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
+    InitUiResources();
     ui_->setupUi(this);
     PrepareTemplateWindow(this);
     setFixedSize(size());

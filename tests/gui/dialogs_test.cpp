@@ -17,6 +17,7 @@
 #include "ui/link_label.h"
 #include "ui/progress_dlg.h"
 #include "ui/settings_dlg.h"
+#include "ui/skin.h"
 
 namespace {
 
@@ -145,6 +146,26 @@ class DialogsTest : public QObject {
         });
         dialog.DoModal();
         QVERIFY(ws.ReadConfig().find("detail=-1\r\n") != std::string::npos);
+    }
+
+    void switchingTheSkinUsesTheRecordNotTheBox() {
+        Workspace ws;
+        const QString skin = ws.file("green.u3");
+        WriteFile(skin, "QDialog { background: green; }", QFile::ReadOwner | QFile::WriteOwner);
+        ws.WriteConfig("[config]\r\nskin=" + skin.toStdString() + "\r\n");
+        CSettingsDlg dialog(ws.path());
+        ModalAnswerer answerer;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            Edit(d, "skinEdit")->setText(QStringLiteral(":/albumbrowser/default.u3"));
+            ButtonOf(d, "skinSwitchButton")->click();
+            QCOMPARE(qApp->styleSheet(), QStringLiteral("QDialog { background: green; }"));
+            ButtonOf(d, "saveButton")->click();
+        });
+        dialog.DoModal();
+        // Saving applies the typed skin: the one shipped inside the program.
+        QVERIFY(qApp->styleSheet().contains("QProgressBar"));
+        SkinSwitch(ws.file("missing.u3").toStdString());
+        QVERIFY(qApp->styleSheet().isEmpty());
     }
 
     void addUserDialogTakesTheNameOnlyWithOk() {
@@ -292,16 +313,6 @@ class DialogsTest : public QObject {
         QFile out(script + ".out");
         QVERIFY(out.open(QIODevice::ReadOnly));
         QCOMPARE(out.readAll().trimmed(), QByteArray("x@y.example"));
-    }
-
-    void openErrorTexts() {
-        const QString prefix = QStringLiteral("Unable to open hyperlink:\n\n");
-        QCOMPARE(CLinkLabel::OpenErrorText(31),
-                 prefix + "There is no application associated\nwith the given filename extension.");
-        QCOMPARE(CLinkLabel::OpenErrorText(26), prefix + "A sharing violation occurred. ");
-        QCOMPARE(CLinkLabel::OpenErrorText(4), prefix + "Unknown Error (4) occurred.");
-        QCOMPARE(CLinkLabel::OpenErrorText(0),
-                 prefix + "The operating system is out\nof memory or resources.");
     }
 };
 
