@@ -110,6 +110,7 @@ void CAlbumBrowserDlg::OnInitDialog() {
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSortingEnabled(false);
+    list->setContextMenuPolicy(Qt::PreventContextMenu);  // a right click on the list does nothing
     list->verticalHeader()->hide();
     list->horizontalHeader()->setSectionsClickable(false);
     list->horizontalHeader()->setHighlightSections(false);
