@@ -24,9 +24,14 @@
 #include "ui/window_thread.h"
 #include "ui_album_browser_dlg.h"
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 constexpr int kMinRowHeight = 16;
+constexpr unsigned kAboutCommand = 16;
 const char* const kAboutItem = "关于 Zorbi相册浏览器(&A)...";
 
 }  // namespace
@@ -123,6 +128,14 @@ void CAlbumBrowserDlg::OnInitDialog() {
     // Rows of 16 pixels, or the font's line height where that is more.
     list->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     list->verticalHeader()->setDefaultSectionSize(std::max(kMinRowHeight, list->fontMetrics().height() + 2));
+
+#ifdef Q_OS_WIN
+    if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE)) {
+        const QString item = QString::fromUtf8(kAboutItem);
+        AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(item.utf16()));
+    }
+#endif
 
     ui_->userList->clear();
     const AppSettings& s = settings();
@@ -367,6 +380,18 @@ void CAlbumBrowserDlg::ShowContextMenu(const QPoint& pos) {
     QMenu menu(this);
     menu.addAction(QString::fromUtf8(kAboutItem), this, &CAlbumBrowserDlg::OnAbout);
     menu.exec(mapToGlobal(pos));
+}
+
+bool CAlbumBrowserDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+#ifdef Q_OS_WIN
+    const MSG* msg = static_cast<const MSG*>(message);
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
+        OnAbout();
+        *result = 0;
+        return true;
+    }
+#endif
+    return QDialog::nativeEvent(eventType, message, result);
 }
 
 CWebBrowser2* CAlbumBrowserDlg::browser() const {

@@ -86,6 +86,8 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
   protected:
     // The worker of a job; tests hand in their own.
     virtual CMyThread* CreateWorker();
+    // The About item of the system menu, where the platform has one.
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
     void StartJob(int option);
