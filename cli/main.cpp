@@ -85,7 +85,7 @@ bool RunJob(AppSettings& settings, const std::string& user, bool fromCache, JobP
     RestReader reader(*catalogue, service.pictureHost());
     MemoryAlbumList albumList;
     UpdateContext context{*catalogue, reader,    settings, service,
-                          progress,   albumList, user,     FormatTemplate(PreviewFormatIndex)};
+                          progress,   albumList, user,     FormatTemplates()[PreviewFormatIndex]};
     context.startPauseMs = 0;  // the pause lets a progress window open; a terminal needs none
     return UpdateAlbums(context, fromCache);
 }
@@ -154,7 +154,7 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
     if (templateText) {
         outputTemplate = *templateText;
     } else {
-        outputTemplate = format < 4 ? FormatTemplate(format) : settings.customFormat;
+        outputTemplate = format < 4 ? FormatTemplates()[format] : settings.customFormat;
     }
 
     auto catalogue = std::make_unique<AlbumCatalogue>();

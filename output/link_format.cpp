@@ -4,20 +4,21 @@
 #include "output/text_format.h"
 #include "platform/codepage.h"
 
-const std::string& SizeName(int sizeIndex) {
-    static const std::string kNames[SizeCount] = {GBK("小图"), GBK("中图"), GBK("大图"), GBK("原图")};
-    return kNames[sizeIndex];
+const std::array<std::string, SizeCount>& SizeNames() {
+    static const std::array<std::string, SizeCount> kNames = {GBK("小图"), GBK("中图"), GBK("大图"),
+                                                              GBK("原图")};
+    return kNames;
 }
 
-const std::string& FormatTemplate(int formatIndex) {
-    static const std::string kTemplates[4] = {
+const std::array<std::string, FormatCount - 1>& FormatTemplates() {
+    static const std::array<std::string, FormatCount - 1> kTemplates = {
         "$url\r\n",
         "[img]$url[/img]\r\n",
         "&ltimg src='$url'/&gt\r\n",
         GBK("<p>编号:$no. <br>标题:$title<br>描述:$description<br>地址:$url<br>"
             "<img src='$url' ondblclick='javascript:clip(\"$url\")'/></p>"),
     };
-    return kTemplates[formatIndex];
+    return kTemplates;
 }
 
 std::string PictureAddress(std::string_view baseUrl, int sizeIndex) {

@@ -1,5 +1,6 @@
 #pragma once
 // Picture sizes and the built-in output templates.
+#include <array>
 #include <string>
 
 constexpr int SizeCount = 4;
@@ -7,10 +8,10 @@ constexpr int FormatCount = 5;         // four built-in templates and the user's
 constexpr int PreviewFormatIndex = 3;  // the format the main window starts with
 
 // Display names of the sizes 0 to 3 (GBK): 小图, 中图, 大图, 原图.
-const std::string& SizeName(int sizeIndex);
+const std::array<std::string, SizeCount>& SizeNames();
 
-// The built-in templates of the formats 0 to 3 (GBK).
-const std::string& FormatTemplate(int formatIndex);
+// The built-in templates of the formats 0 to 3 (GBK); the fifth format is the user's own.
+const std::array<std::string, FormatCount - 1>& FormatTemplates();
 
 // The address of a picture in a size, or an empty text for an index outside 0 to 3.
 std::string PictureAddress(std::string_view baseUrl, int sizeIndex);

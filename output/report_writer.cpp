@@ -43,7 +43,7 @@ void AlbumCatalogue::WriteIndexPage(const std::string& userFolder) const {
         for (int j = 0; j < SizeCount; ++j) {
             page += kCellStart;
             page += "<a href=\"" + album.id.str() + "_" + std::to_string(j) + ".htm\" target=\"_blank\">";
-            page += SizeName(j);
+            page += SizeNames()[j];
             page += "</a></td>\r\n";
         }
         page += "</tr>\r\n";
@@ -66,9 +66,9 @@ void AlbumInfo::WriteAlbumPages(const std::string& userFolder, const std::string
         page += "<div align='right'>";
         for (int j = 0; j < SizeCount; ++j) {
             if (j == i) {
-                page += SizeName(j) + "\r\n";
+                page += SizeNames()[j] + "\r\n";
             } else {
-                page += "<a href='" + pagePath(j) + "'>" + SizeName(j) + "</a>\r\n";
+                page += "<a href='" + pagePath(j) + "'>" + SizeNames()[j] + "</a>\r\n";
             }
             page += "&nbsp&nbsp&nbsp&nbsp";
         }

@@ -39,7 +39,7 @@ const char* const kAboutItem = "关于 Zorbi相册浏览器(&A)...";
 CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string& startupDirectory,
                                    ZorbiService service, QWidget* parent)
     : QDialog(parent),
-      outputTemplate(FormatTemplate(PreviewFormatIndex)),
+      outputTemplate(FormatTemplates()[PreviewFormatIndex]),
       catalogue_(catalogue),
       service_(std::move(service)),
       settingsDlg_(startupDirectory),
@@ -239,7 +239,7 @@ void CAlbumBrowserDlg::OnChooseSize() {
 void CAlbumBrowserDlg::OnChooseFormat() {
     UpdateData(true);
     for (int f = 0; f < 4; ++f) {
-        if (sender() == formatRadios_[f]) outputTemplate = FormatTemplate(f);
+        if (sender() == formatRadios_[f]) outputTemplate = FormatTemplates()[f];
     }
     UpdateData(false);
     RebuildPreview();

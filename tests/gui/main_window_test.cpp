@@ -113,7 +113,7 @@ class MainWindowTest : public QObject {
         QVERIFY(users->selectedItems().isEmpty());
         QVERIFY(Radio(1045)->isChecked());
         QVERIFY(Radio(1053)->isChecked());
-        QCOMPARE(ToGbk(TemplateBox()->text()), FormatTemplate(PreviewFormatIndex));
+        QCOMPARE(ToGbk(TemplateBox()->text()), FormatTemplates()[PreviewFormatIndex]);
         const std::string page = TempPage();
         QVERIFY(page.rfind("<html>", 0) == 0);
         QVERIFY(page.find("<img") == std::string::npos);

@@ -41,7 +41,7 @@ class PreviewPaneTest : public QObject {
     // Shows the album's preview page in a fresh pane and waits for it.
     void Show(CWebBrowser2& pane, const AlbumCatalogue& catalogue, bool copyAlert) {
         const std::string page =
-            BuildPreviewPage(catalogue, 0, 0, FormatTemplate(PreviewFormatIndex), copyAlert);
+            BuildPreviewPage(catalogue, 0, 0, FormatTemplates()[PreviewFormatIndex], copyAlert);
         const std::string path = WritePreviewFile(workspace_.path(), page);
         QVERIFY(!path.empty());
         pane.resize(800, 600);

@@ -178,7 +178,7 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
         bool InsertRow(int, const std::string&) override { return true; }
         void SetCountText(int, const std::string&) override {}
     } noList;
-    UpdateContext context{*catalogue, reader, settings, zorbi, silent, noList, "demo", FormatTemplate(3)};
+    UpdateContext context{*catalogue, reader, settings, zorbi, silent, noList, "demo", FormatTemplates()[3]};
     context.startPauseMs = 0;
     ASSERT_TRUE(UpdateAlbums(context, true));
 
@@ -186,18 +186,18 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     Result preview = Run({"preview", "demo"}, service.baseUrl());
     EXPECT_EQ(preview.status, 0);
     EXPECT_EQ(preview.out, temp.string() + "\n");
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, FormatTemplate(3), true));
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, FormatTemplates()[3], true));
 
     preview = Run({"preview", "demo", "--album", "1", "--size", "0", "--format", "1", "--no-alert"},
                   service.baseUrl());
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 1, 0, FormatTemplate(1), false));
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 1, 0, FormatTemplates()[1], false));
 
     preview = Run({"preview", "demo", "--template", "第$no张 $url\r\n", "--size", "3"}, service.baseUrl());
     EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 3, Utf8ToGbk("第$no张 $url\r\n"), true));
 
     preview = Run({"preview", "demo", "--album", "999"}, service.baseUrl());
     EXPECT_EQ(preview.status, 0);
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 999, 2, FormatTemplate(3), true));
+    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 999, 2, FormatTemplates()[3], true));
     EXPECT_EQ(ReadFile(temp).find("<p>"), std::string::npos);
 
     WriteConfig("[config]\r\nformat=[$no]$title\r\n");
@@ -209,7 +209,7 @@ TEST_F(CliTest, PreviewWithoutACacheWritesAnEmptyList) {
     const Result preview = Run({"preview", "stranger"});
     EXPECT_EQ(preview.status, 0);
     AlbumCatalogue empty;
-    EXPECT_EQ(ReadFile(folder_ / "temp.htm"), BuildPreviewPage(empty, 0, 2, FormatTemplate(3), true));
+    EXPECT_EQ(ReadFile(folder_ / "temp.htm"), BuildPreviewPage(empty, 0, 2, FormatTemplates()[3], true));
 }
 
 TEST_F(CliTest, UsersAddListAndDelete) {

@@ -34,13 +34,13 @@ class OutputTest : public ::testing::Test {
 };
 
 TEST_F(OutputTest, SizesAndBuiltInTemplates) {
-    EXPECT_EQ(SizeName(0), G("小图"));
-    EXPECT_EQ(SizeName(3), G("原图"));
-    EXPECT_EQ(photo().ExpandTemplate(FormatTemplate(1), 0), "[img]H/a1/b2/small.jpg[/img]\r\n");
-    EXPECT_EQ(photo().ExpandTemplate(FormatTemplate(0), 3), "H/a1/b2/large.jpg\r\n");
-    EXPECT_EQ(photo().ExpandTemplate(FormatTemplate(2), 1), "&ltimg src='H/a1/b2/medium.jpg'/&gt\r\n");
+    EXPECT_EQ(SizeNames()[0], G("小图"));
+    EXPECT_EQ(SizeNames()[3], G("原图"));
+    EXPECT_EQ(photo().ExpandTemplate(FormatTemplates()[1], 0), "[img]H/a1/b2/small.jpg[/img]\r\n");
+    EXPECT_EQ(photo().ExpandTemplate(FormatTemplates()[0], 3), "H/a1/b2/large.jpg\r\n");
+    EXPECT_EQ(photo().ExpandTemplate(FormatTemplates()[2], 1), "&ltimg src='H/a1/b2/medium.jpg'/&gt\r\n");
     EXPECT_EQ(
-        photo().ExpandTemplate(FormatTemplate(3), 2),
+        photo().ExpandTemplate(FormatTemplates()[3], 2),
         G("<p>编号:$no. <br>标题:断桥<br>描述:desc<br>地址:H/a1/b2/big.jpg<br><img src='H/a1/b2/big.jpg' "
           "ondblclick='javascript:clip(\"H/a1/b2/big.jpg\")'/></p>"));
 }
@@ -93,7 +93,7 @@ TEST_F(OutputTest, IndexPageBytes) {
         expected += cell + std::to_string(counts[i]) + G("张照片") + "</td>\r\n";
         for (int j = 0; j < 4; ++j) {
             expected += cell + "<a href=\"" + ids[i] + "_" + std::to_string(j) + ".htm\" target=\"_blank\">" +
-                        SizeName(j) + "</a></td>\r\n";
+                        SizeNames()[j] + "</a></td>\r\n";
         }
         expected += "</tr>\r\n";
     }
@@ -171,7 +171,7 @@ TEST_F(OutputTest, PreviewPageTextAndFile) {
     EXPECT_EQ(BuildPreviewPage(*catalogue, 2, 0, "$url", false), start + end + close);
     EXPECT_EQ(BuildPreviewPage(*catalogue, -1, 0, "$url", false), start + end + close);
 
-    const std::string page = BuildPreviewPage(*catalogue, 0, 2, FormatTemplate(3), true);
+    const std::string page = BuildPreviewPage(*catalogue, 0, 2, FormatTemplates()[3], true);
     EXPECT_EQ(WritePreviewFile(dir.path(), page), dir / "temp.htm");
     EXPECT_EQ(ReadFile(dir / "temp.htm"), page);
     EXPECT_EQ(WritePreviewFile(dir / "missing", page), "");
