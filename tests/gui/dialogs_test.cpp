@@ -21,14 +21,6 @@
 
 namespace {
 
-class UrlCatcher : public QObject {
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 // The folder chooser answers with a fixed folder.
 class ChoosingSettingsDlg : public CSettingsDlg {
   public:

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <functional>
 #include <string>
 #include <vector>
@@ -40,6 +41,15 @@ class Workspace {
 
   private:
     QTemporaryDir dir_;
+};
+
+// Catches the addresses handed to QDesktopServices::openUrl (install with setUrlHandler).
+class UrlCatcher : public QObject {
+    Q_OBJECT
+  public:
+    QList<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls.append(url); }
 };
 
 // Answers modal windows as they open: each rule is tried on every visible modal window, the first that

@@ -25,14 +25,6 @@ namespace {
 
 const char kPictureHost[] = "http://127.0.0.1:9";
 
-class UrlCatcher : public QObject {
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 // A worker whose thread cannot be started.
 class UnstartableThread : public CMyThread {
   public:

@@ -11,14 +11,6 @@
 #include "output/preview_page.h"
 #include "ui/gbk_text.h"
 
-class UrlCatcher : public QObject {
-    Q_OBJECT
-  public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
-
 class PreviewPaneTest : public QObject {
     Q_OBJECT
 
