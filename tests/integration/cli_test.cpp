@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "catalogue/update_albums.h"
+#include "core_doubles.h"
 #include "demo_service_process.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
@@ -165,19 +166,8 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     auto catalogue = std::make_unique<AlbumCatalogue>();
     const ZorbiService zorbi(service.baseUrl(), service.baseUrl());
     RestReader reader(*catalogue, zorbi.pictureHost());
-    struct Silent : JobProgress {
-        void SetCaption(const std::string&) override {}
-        void SetRange(int, int) override {}
-        void SetPos(int) override {}
-        void Close() override {}
-        void ShowText(const std::string&) override {}
-    } silent;
-    struct NoList : AlbumListView {
-        int RowCount() override { return 0; }
-        void DeleteRow(int) override {}
-        bool InsertRow(int, const std::string&) override { return true; }
-        void SetCountText(int, const std::string&) override {}
-    } noList;
+    SilentProgress silent;
+    NullListView noList;
     UpdateContext context{*catalogue, reader, settings, zorbi, silent, noList, "demo", FormatTemplates()[3]};
     context.startPauseMs = 0;
     ASSERT_TRUE(UpdateAlbums(context, true));

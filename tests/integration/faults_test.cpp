@@ -18,6 +18,7 @@
 
 #include "catalogue/app_settings.h"
 #include "catalogue/update_albums.h"
+#include "core_doubles.h"
 #include "demo_service_process.h"
 #include "platform/codepage.h"
 
@@ -162,14 +163,6 @@ class KillingProgress : public JobProgress {
   private:
     std::function<void()> kill_;
     int albums = 0;
-};
-
-class NullListView : public AlbumListView {
-  public:
-    int RowCount() override { return 0; }
-    void DeleteRow(int) override {}
-    bool InsertRow(int, const std::string&) override { return true; }
-    void SetCountText(int, const std::string&) override {}
 };
 
 // After: the job ends with the network-error text, every cache file is a complete answer, and the
@@ -483,7 +476,10 @@ TEST_F(HostileAnswersTest, MarkupScriptAndInvalidUtf8InTitlesAreCopiedAsText) {
     // Titles go into the pages as the service wrote them; bytes that are not UTF-8 become "?".
     EXPECT_NE(ReadFile(folder_ / "markup/markup_index.htm").find("<script>alert(1)</script>"),
               std::string::npos);
-    EXPECT_NE(ReadFile(folder_ / "markup/markup_index.htm").find("bad??" "?(utf8"), std::string::npos);
+    EXPECT_NE(ReadFile(folder_ / "markup/markup_index.htm")
+                  .find("bad??"
+                        "?(utf8"),
+              std::string::npos);
     EXPECT_NE(ReadFile(folder_ / "markup/t1_3.htm").find("?????"), std::string::npos);
     ExpectOnlyInside({"markup"});
 }
@@ -516,16 +512,7 @@ TEST_F(FaultsTest, CorruptedConfigLoadsDefaultsOrCutsAndSavesBackExactly) {
         const std::string saved = ReadFile(folder_ / "config.ini");
         AppSettings reloaded(folder_.string());
         reloaded.Load();
-        EXPECT_EQ(reloaded.proxyServer, loaded.proxyServer);
-        EXPECT_EQ(reloaded.proxyPort, loaded.proxyPort);
-        EXPECT_EQ(reloaded.proxyUser, loaded.proxyUser);
-        EXPECT_EQ(reloaded.proxyPassword, loaded.proxyPassword);
-        EXPECT_EQ(reloaded.outputPath, loaded.outputPath);
-        EXPECT_EQ(reloaded.skinFile, loaded.skinFile);
-        EXPECT_EQ(reloaded.detailMode, loaded.detailMode);
-        EXPECT_EQ(reloaded.customFormat, loaded.customFormat);
-        ASSERT_EQ(reloaded.userCount, loaded.userCount);
-        for (int n = 0; n < loaded.userCount; ++n) EXPECT_EQ(reloaded.userNames[n], loaded.userNames[n]);
+        ExpectSameSettings(reloaded, loaded);
         // Lines the store does not own stay.
         if (text == longLine) EXPECT_NE(saved.find("\r\nkeep=me\r\n"), std::string::npos);
         if (text == users) EXPECT_NE(saved.find("\r\nuser9999=name9999\r\n"), std::string::npos);

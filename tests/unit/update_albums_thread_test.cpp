@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "catalogue/update_albums.h"
+#include "core_doubles.h"
 #include "test_support.h"
 
 namespace {
@@ -33,14 +34,6 @@ class WorkerProgress : public JobProgress {
         waiting = true;
         while (!interruptRequested) std::this_thread::yield();
     }
-};
-
-class NullListView : public AlbumListView {
-  public:
-    int RowCount() override { return 0; }
-    void DeleteRow(int) override {}
-    bool InsertRow(int, const std::string&) override { return true; }
-    void SetCountText(int, const std::string&) override {}
 };
 
 class UpdateAlbumsThreadTest : public ::testing::Test {
