@@ -1,8 +1,6 @@
 // albumbrowser-cli end to end: run in a folder of its own against the demo service.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <thread>
 
 #include "catalogue/update_albums.h"
+#include "cli_process.h"
 #include "core_doubles.h"
 #include "demo_service_process.h"
 #include "output/link_format.h"
@@ -29,45 +28,6 @@ std::string ReadFile(const fs::path& path) {
     return text.str();
 }
 
-// One run of the command line tool, started in a folder with the service's addresses set.
-class CliProcess {
-  public:
-    CliProcess(const fs::path& folder, const std::string& endpoint, std::vector<std::string> args) {
-        static int runs = 0;
-        ++runs;  // files of their own: an earlier run's output must not be taken for this one's
-        out_ = folder / (".cli-stdout-" + std::to_string(runs));
-        err_ = folder / (".cli-stderr-" + std::to_string(runs));
-        pid_ = fork();
-        if (pid_ == 0) {
-            if (chdir(folder.c_str()) != 0) _exit(127);
-            const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
-            setenv("ZORBI_ENDPOINT", endpoint.c_str(), 1);
-            setenv("ZORBI_PICTURE_HOST", endpoint.c_str(), 1);
-            std::vector<char*> argv{const_cast<char*>(CLI_PATH)};
-            for (std::string& arg : args) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            execv(CLI_PATH, argv.data());
-            _exit(127);
-        }
-    }
-    // Waits for the end; the exit status, or 128 + the signal.
-    int Wait() {
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    void Signal(int signal) { kill(pid_, signal); }
-    std::string Stdout() const { return ReadFile(out_); }
-    std::string Stderr() const { return ReadFile(err_); }
-
-  private:
-    pid_t pid_;
-    fs::path out_, err_;
-};
-
 class CliTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -83,15 +43,8 @@ class CliTest : public testing::Test {
         std::ofstream(folder_ / "config.ini", std::ios::binary) << text;
     }
 
-    // Runs the tool to its end: exit status, stdout and stderr.
-    struct Result {
-        int status;
-        std::string out, err;
-    };
-    Result Run(std::vector<std::string> args, const std::string& endpoint = "http://127.0.0.1:9") {
-        CliProcess cli(folder_, endpoint, std::move(args));
-        const int status = cli.Wait();
-        return {status, cli.Stdout(), cli.Stderr()};
+    CliResult Run(std::vector<std::string> args, const std::string& endpoint = "http://127.0.0.1:9") {
+        return RunCli(folder_, endpoint, std::move(args));
     }
 
     fs::path folder_;
@@ -104,7 +57,7 @@ bool IsSummary(const std::string& out) {
 
 TEST_F(CliTest, UpdateThenRebuildWithoutTheNetwork) {
     DemoServiceProcess service;
-    const Result update = Run({"update", "demo"}, service.baseUrl());
+    const CliResult update = Run({"update", "demo"}, service.baseUrl());
     ASSERT_EQ(update.status, 0) << update.out << update.err;
     EXPECT_TRUE(IsSummary(update.out)) << update.out;
     EXPECT_NE(update.err.find("读取相册【"), std::string::npos);  // progress, one line each, in UTF-8
@@ -114,12 +67,12 @@ TEST_F(CliTest, UpdateThenRebuildWithoutTheNetwork) {
     EXPECT_GT(photoFiles, 10u);
     service.Stop();
 
-    const Result rebuild = Run({"rebuild", "demo", "--quiet"});
+    const CliResult rebuild = Run({"rebuild", "demo", "--quiet"});
     EXPECT_EQ(rebuild.status, 0);
     EXPECT_EQ(rebuild.out, update.out);  // the same catalogue from the cache alone
     EXPECT_EQ(rebuild.err, "");
 
-    const Result offline = Run({"update", "demo", "--quiet"});
+    const CliResult offline = Run({"update", "demo", "--quiet"});
     EXPECT_EQ(offline.status, 1);
     EXPECT_EQ(offline.out, "网络错误。请检查网络是否连通，HTTP代理是否设置正确!\n");
     EXPECT_TRUE(fs::exists(folder_ / "demo/rest/list.xml"));  // the cache survives a failed update
@@ -129,7 +82,7 @@ TEST_F(CliTest, JobsEndingWithoutTheirSummaryExitWithOne) {
     EXPECT_EQ(Run({"rebuild", "demo"}).out, "找不到用户信息。\n");
     EXPECT_EQ(Run({"rebuild", "demo"}).status, 1);
     DemoServiceProcess service;
-    const Result unknown = Run({"update", "nobody"}, service.baseUrl());
+    const CliResult unknown = Run({"update", "nobody"}, service.baseUrl());
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.out, "User not found\n");  // the service's own message
 }
@@ -149,7 +102,7 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
         {"users", "rename", "a"},
     };
     for (const auto& args : bad) {
-        const Result result = Run(args);
+        const CliResult result = Run(args);
         EXPECT_EQ(result.status, 2) << testing::PrintToString(args);
         EXPECT_NE(result.err.find("usage:"), std::string::npos);
     }
@@ -173,7 +126,7 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     ASSERT_TRUE(UpdateAlbums(context, true));
 
     const fs::path temp = folder_ / "temp.htm";
-    Result preview = Run({"preview", "demo"}, service.baseUrl());
+    CliResult preview = Run({"preview", "demo"}, service.baseUrl());
     EXPECT_EQ(preview.status, 0);
     EXPECT_EQ(preview.out, temp.string() + "\n");
     EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, FormatTemplates()[3], true));
@@ -196,7 +149,7 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
 }
 
 TEST_F(CliTest, PreviewWithoutACacheWritesAnEmptyList) {
-    const Result preview = Run({"preview", "stranger"});
+    const CliResult preview = Run({"preview", "stranger"});
     EXPECT_EQ(preview.status, 0);
     AlbumCatalogue empty;
     EXPECT_EQ(ReadFile(folder_ / "temp.htm"), BuildPreviewPage(empty, 0, 2, FormatTemplates()[3], true));
@@ -205,7 +158,7 @@ TEST_F(CliTest, PreviewWithoutACacheWritesAnEmptyList) {
 TEST_F(CliTest, UsersAddListAndDelete) {
     EXPECT_EQ(Run({"users", "add", "  张三 "}).status, 0);
     EXPECT_EQ(Run({"users"}).out, "demo\n张三\n");
-    const Result refused = Run({"users", "add", "../x"});
+    const CliResult refused = Run({"users", "add", "../x"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err, "用户名无效：不能为空、“.”或“..”，也不能包含“/”或控制字符。\n");
     EXPECT_EQ(Run({"users", "delete", "demo"}).status, 0);

@@ -18,6 +18,7 @@
 
 #include "catalogue/app_settings.h"
 #include "catalogue/update_albums.h"
+#include "cli_process.h"
 #include "core_doubles.h"
 #include "demo_service_process.h"
 #include "platform/codepage.h"
@@ -38,45 +39,6 @@ std::string ReadFile(const fs::path& path) {
 void WriteFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
-}
-
-struct CliResult {
-    int status;  // exit status, or 128 + the signal
-    std::string out, err;
-};
-
-// Starts albumbrowser-cli in `folder`; `inChild` runs in the child before exec (limits, user).
-pid_t StartCli(const fs::path& folder, const std::string& endpoint, std::vector<std::string> args,
-               const std::function<void()>& inChild = {}) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(folder.c_str()) != 0) _exit(127);
-        const int out = open(".cli-out", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = open(".cli-err", O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        dup2(out, 1);
-        dup2(err, 2);
-        setenv("ZORBI_ENDPOINT", endpoint.c_str(), 1);
-        setenv("ZORBI_PICTURE_HOST", endpoint.c_str(), 1);
-        if (inChild) inChild();
-        std::vector<char*> argv{const_cast<char*>(CLI_PATH)};
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        execv(CLI_PATH, argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-int WaitFor(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-CliResult RunCli(const fs::path& folder, const std::string& endpoint, std::vector<std::string> args,
-                 const std::function<void()>& inChild = {}) {
-    const int status = WaitFor(StartCli(folder, endpoint, std::move(args), inChild));
-    return {status, ReadFile(folder / ".cli-out"), ReadFile(folder / ".cli-err")};
 }
 
 bool ParsesAsAnswer(const fs::path& path) {
@@ -223,10 +185,10 @@ TEST_F(FaultsTest, CliKilledAtRandomMomentsNeverLeavesATornFile) {
     int leftovers = 0, killed = 0;
     // Runs that end before their kill do not count; the loop is bounded all the same.
     for (int round = 0; killed < 24 && round < 100; ++round) {
-        const pid_t cli = StartCli(folder_, service.baseUrl(), {"update", "demo", "--quiet"});
+        CliProcess cli(folder_, service.baseUrl(), {"update", "demo", "--quiet"});
         std::this_thread::sleep_for(std::chrono::microseconds(random() % (span + 1)));
-        ::kill(cli, SIGKILL);
-        if (WaitFor(cli) == 128 + SIGKILL) ++killed;
+        cli.Signal(SIGKILL);
+        if (cli.Wait() == 128 + SIGKILL) ++killed;
         const FolderCheck check = CheckFolder(folder_ / "demo");
         ASSERT_TRUE(check.torn.empty()) << "round " << round << ": " << check.torn.front();
         leftovers = check.leftovers;
@@ -259,21 +221,14 @@ TEST_F(FaultsTest, OutputFolderThatCannotBeWrittenIsSilent) {
     const fs::path outputs = fs::temp_directory_path() / ("faults-outputs-" + std::to_string(getpid()));
     fs::create_directories(outputs);
     fs::permissions(outputs, fs::perms::all);
-    const pid_t cli = fork();
-    if (cli == 0) {
-        if (root && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
-        if (chdir(folder_.c_str()) != 0) _exit(127);
-        const int out = open((outputs / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        const int err = open((outputs / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        dup2(out, 1);
-        dup2(err, 2);
-        setenv("ZORBI_ENDPOINT", service.baseUrl().c_str(), 1);
-        setenv("ZORBI_PICTURE_HOST", service.baseUrl().c_str(), 1);
-        execl(CLI_PATH, CLI_PATH, "update", "demo", "--quiet", nullptr);
-        _exit(127);
-    }
-    const int status = WaitFor(cli);
-    const std::string out = ReadFile(outputs / "out"), err = ReadFile(outputs / "err");
+    CliProcess cli(
+        folder_, service.baseUrl(), {"update", "demo", "--quiet"},
+        [root] {
+            if (root && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+        },
+        outputs);
+    const int status = cli.Wait();
+    const std::string out = cli.Stdout(), err = cli.Stderr();
     fs::remove_all(outputs);
     for (const auto& entry : fs::recursive_directory_iterator(folder_))
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
