@@ -15,6 +15,7 @@
 
 #include "catalogue/app_settings.h"
 #include "catalogue/update_albums.h"
+#include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"

@@ -3,7 +3,6 @@
 // otherwise one line per caption or text. Texts arrive in GBK and are written in UTF-8.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "catalogue/job_progress.h"
 
@@ -30,20 +29,4 @@ class TerminalProgress : public JobProgress {
     std::string text_;
     long long lower_ = 0, upper_ = 100, position_ = 0;
     int lastPercent_ = -1;
-};
-
-// The album list of the command line: rows kept in memory, never shown.
-class MemoryAlbumList : public AlbumListView {
-  public:
-    int RowCount() override { return static_cast<int>(rows_.size()); }
-    void DeleteRow(int row) override { rows_.erase(rows_.begin() + row); }
-    bool InsertRow(int row, const std::string& title) override {
-        if (row < 0 || row > RowCount()) return false;
-        rows_.insert(rows_.begin() + row, title);
-        return true;
-    }
-    void SetCountText(int, const std::string&) override {}
-
-  private:
-    std::vector<std::string> rows_;
 };
