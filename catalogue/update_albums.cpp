@@ -56,10 +56,11 @@ bool UpdateRun::Run() {
     // The name becomes a folder: one that cannot name a folder safely is no user of ours.
     if (!AppSettings::IsValidUserName(c_.selectedUser)) return End(GBK("找不到用户信息。"));
     userFolder_ = UserFolder(c_.settings, c_.selectedUser);
-    MakeDirectory(userFolder_);
-    MakeDirectory(JoinPath(userFolder_, "rest"));
-    MakeDirectory(JoinPath(userFolder_, "rest/albums"));
-    MakeDirectory(JoinPath(userFolder_, "rest/photos"));
+    for (const char* sub : {"", "rest", "rest/albums", "rest/photos"}) {
+        const std::string folder = *sub ? JoinPath(userFolder_, sub) : userFolder_;
+        MakeDirectory(folder);
+        RemoveStaleTemporaryFiles(folder);  // left by a run that was killed mid-write
+    }
 
     std::this_thread::sleep_for(std::chrono::milliseconds(c_.startPauseMs));
     progress.SetRange(0, 100);

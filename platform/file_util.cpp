@@ -1,12 +1,14 @@
 #include "platform/file_util.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/codepage.h"
@@ -72,11 +74,39 @@ bool WriteAll(int fd, std::string_view data) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kTemporaryMark[] = ".tmp-";
+
+// The process id in a temporary file's name "NAME.tmp-PID-N", or 0 when the name is not of that form.
+pid_t TemporaryFileOwner(const std::string& name) {
+    const size_t mark = name.rfind(kTemporaryMark);
+    if (mark == std::string::npos) return 0;
+    const std::string rest = name.substr(mark + sizeof kTemporaryMark - 1);
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string::npos || dash + 1 == rest.size()) return 0;
+    if (rest.find_first_not_of("0123456789-") != std::string::npos ||
+        rest.find('-', dash + 1) != std::string::npos) {
+        return 0;
+    }
+    return static_cast<pid_t>(std::strtol(rest.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+void RemoveStaleTemporaryFiles(std::string_view folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(ToOsPath(folder), error)) {
+        const pid_t owner = TemporaryFileOwner(entry.path().filename().string());
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) ::unlink(entry.path().c_str());
+    }
+}
+
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode) {
     static std::atomic<unsigned> counter{0};
     const std::string target = ToOsPath(path);
     const std::string temporary =
-        target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+        target + kTemporaryMark + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
 
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;

@@ -35,3 +35,7 @@ bool ReadWholeFile(std::string_view path, std::string& contents);
 // A file that already holds exactly these bytes is left alone. Returns false, leaving the old file
 // as it was, when anything fails.
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0666);
+
+// Removes the temporary files that WriteFileAtomic left in a folder when its process was killed between
+// writing and renaming (those of running processes stay).
+void RemoveStaleTemporaryFiles(std::string_view folder);

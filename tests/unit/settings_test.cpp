@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "catalogue/app_settings.h"
+#include "platform/file_util.h"
 #include "platform/ini_file.h"
 #include "test_support.h"
 
@@ -181,6 +184,27 @@ TEST(IniFileTest, IntegersReadLikeAtoiAndSaturate) {
     EXPECT_EQ(ini.GetInt("s", "neg", 0), -12);
     EXPECT_EQ(ini.GetInt("s", "huge", 0), 2147483647);
     EXPECT_EQ(ini.GetInt("s", "empty", 80), 80);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileUtilTest, StaleTemporaryFilesOfDeadProcessesAreRemoved) {
+    TempDir dir;
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);  // a process id that no longer runs
+    const std::string dead = dir / ("a.xml.tmp-" + std::to_string(child) + "-3");
+    const std::string alive = dir / ("b.xml.tmp-" + std::to_string(getpid()) + "-1");
+    for (const std::string& name : {dead, alive, dir / "c.xml", dir / "d.tmp-x-1", dir / "e.tmp-12"})
+        WriteFile(name, "x");
+    RemoveStaleTemporaryFiles(dir.path());
+    EXPECT_FALSE(Exists(dead));
+    EXPECT_TRUE(Exists(alive));
+    EXPECT_TRUE(Exists(dir / "c.xml"));
+    EXPECT_TRUE(Exists(dir / "d.tmp-x-1"));
+    EXPECT_TRUE(Exists(dir / "e.tmp-12"));
 }
 
 }  // namespace
