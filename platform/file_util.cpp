@@ -1,5 +1,6 @@
 #include "platform/file_util.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/codepage.h"
@@ -95,11 +97,15 @@ pid_t TemporaryFileOwner(const std::string& name) {
 }  // namespace
 
 void RemoveStaleTemporaryFiles(std::string_view folder) {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(ToOsPath(folder), error)) {
-        const pid_t owner = TemporaryFileOwner(entry.path().filename().string());
-        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) ::unlink(entry.path().c_str());
+    const std::string path = ToOsPath(folder);
+    DIR* dir = ::opendir(path.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!std::strstr(entry->d_name, kTemporaryMark)) continue;  // most names: no further look
+        const pid_t owner = TemporaryFileOwner(entry->d_name);
+        if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) ::unlinkat(::dirfd(dir), entry->d_name, 0);
     }
+    ::closedir(dir);
 }
 
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode) {
