@@ -1,6 +1,8 @@
 #include "catalogue/rest_reader.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -89,18 +91,31 @@ size_t XmlNestingDepth(std::string_view text) {
     return deepest;
 }
 
-bool RestReader::LoadChecked(const std::string& osPath) {
-    // TinyXML recurses once per level and holds the whole file: refuse what could exhaust either.
-    FILE* file = std::fopen(osPath.c_str(), "rb");
-    if (!file) return false;
-    std::string text;
-    char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && text.size() <= kMaxAnswerBytes)
-        text.append(buffer, n);
-    std::fclose(file);
+bool RestReader::LoadChecked(const std::string& osPath, struct stat& info) {
     document_.Clear();
-    if (text.size() > kMaxAnswerBytes || XmlNestingDepth(text) > kMaxNestingDepth) return false;
+    const int fd = ::open(osPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string text;
+    bool readable = ::fstat(fd, &info) == 0;
+    if (readable) {
+        // TinyXML recurses once per level and holds the whole file: refuse what could exhaust either.
+        const size_t expected = static_cast<size_t>(std::max<off_t>(info.st_size, 0));
+        text.resize(std::min(expected, kMaxAnswerBytes) + 1);
+        size_t got = 0;
+        while (got < text.size()) {
+            const size_t wanted = text.size() - got;
+            const ssize_t n = ::read(fd, text.data() + got, wanted);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<size_t>(n);
+            if (static_cast<size_t>(n) < wanted) break;  // a short read of a file is its end
+            if (got == text.size() && text.size() <= kMaxAnswerBytes)
+                text.resize(text.size() * 2);  // it grew
+        }
+        text.resize(got);
+    }
+    ::close(fd);
+    if (!readable || text.size() > kMaxAnswerBytes || XmlNestingDepth(text) > kMaxNestingDepth) return false;
     // TinyXML steps over the whole length a UTF-8 lead byte announces without looking for the end of
     // the text: from the buffer LoadFile makes, an answer ending inside such a sequence was read past
     // its end. The parser gets the text as LoadFile would hand it over, followed by padding.
@@ -117,16 +132,18 @@ bool RestReader::Load(const std::string& fileName) {
     // since the last load is not parsed again.
     const std::string path = ToOsPath(fileName);
     struct stat info {};
-    const bool exists = ::stat(path.c_str(), &info) == 0;
-    if (exists && path == loadedPath_ && info.st_ino == loadedInfo_.st_ino &&
+    if (path == loadedPath_ && ::stat(path.c_str(), &info) == 0 && info.st_ino == loadedInfo_.st_ino &&
         info.st_dev == loadedInfo_.st_dev && info.st_size == loadedInfo_.st_size &&
         info.st_mtim.tv_sec == loadedInfo_.st_mtim.tv_sec &&
         info.st_mtim.tv_nsec == loadedInfo_.st_mtim.tv_nsec) {
         return loadedOk_;
     }
-    loadedOk_ = LoadChecked(path);
-    loadedPath_ = exists ? path : std::string();
-    loadedInfo_ = info;
+    loadedPath_.clear();
+    loadedOk_ = LoadChecked(path, info);
+    if (info.st_ino != 0) {
+        loadedPath_ = path;
+        loadedInfo_ = info;
+    }
     return loadedOk_;
 }
 

@@ -34,7 +34,8 @@ class RestReader {
 
   private:
     bool Load(const std::string& fileName);
-    bool LoadChecked(const std::string& osPath);
+    // Reads and parses the file; `info` receives its status (all zero when it cannot be opened).
+    bool LoadChecked(const std::string& osPath, struct stat& info);
 
     AlbumCatalogue& catalogue_;
     std::string pictureHost_;
