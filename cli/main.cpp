@@ -79,14 +79,15 @@ void InstallSignalHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// Runs the update workflow; returns whether it ended with its summary.
-bool RunJob(AppSettings& settings, const std::string& user, bool fromCache, JobProgress& progress) {
-    auto catalogue = std::make_unique<AlbumCatalogue>();
+// Runs the update workflow into the catalogue; returns whether it ended with its summary. Album pages
+// get the template the main window starts with.
+bool RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string& user, bool fromCache,
+            JobProgress& progress) {
     const ZorbiService service = ZorbiService::FromEnvironment();
-    RestReader reader(*catalogue, service.pictureHost());
+    RestReader reader(catalogue, service.pictureHost());
     MemoryAlbumList albumList;
-    UpdateContext context{*catalogue, reader,    settings, service,
-                          progress,   albumList, user,     FormatTemplates()[PreviewFormatIndex]};
+    UpdateContext context{catalogue, reader,    settings, service,
+                          progress,  albumList, user,     FormatTemplates()[PreviewFormatIndex]};
     context.startPauseMs = 0;  // the pause lets a progress window open; a terminal needs none
     return UpdateAlbums(context, fromCache);
 }
@@ -107,7 +108,8 @@ int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, b
 
     TerminalProgress progress(stderr, quiet);
     g_activeJob = &progress;
-    const bool summary = RunJob(settings, Utf8ToGbk(user), fromCache, progress);
+    auto catalogue = std::make_unique<AlbumCatalogue>();
+    const bool summary = RunJob(*catalogue, settings, Utf8ToGbk(user), fromCache, progress);
     g_activeJob = nullptr;
     PrintUtf8(stdout, progress.resultText);
     return summary ? kExitOk : kExitFailed;
@@ -158,15 +160,10 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
         outputTemplate = format < 4 ? FormatTemplates()[format] : settings.customFormat;
     }
 
+    // The same rebuild as `rebuild`, silent: the report pages it writes stay as a rebuild leaves them.
     auto catalogue = std::make_unique<AlbumCatalogue>();
-    const ZorbiService service = ZorbiService::FromEnvironment();
-    RestReader reader(*catalogue, service.pictureHost());
-    MemoryAlbumList albumList;
     TerminalProgress silent(stderr, true);
-    UpdateContext context{*catalogue, reader,    settings,        service,
-                          silent,     albumList, Utf8ToGbk(user), outputTemplate};
-    context.startPauseMs = 0;
-    UpdateAlbums(context, true);
+    RunJob(*catalogue, settings, Utf8ToGbk(user), true, silent);
 
     const std::string page = BuildPreviewPage(*catalogue, album, size, outputTemplate, alert);
     const std::string path = WritePreviewFile(settings.outputPath, page);

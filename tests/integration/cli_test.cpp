@@ -125,6 +125,8 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     context.startPauseMs = 0;
     ASSERT_TRUE(UpdateAlbums(context, true));
 
+    const std::string pageBefore = ReadFile(folder_ / "demo/72157100001_3.htm");
+    ASSERT_FALSE(pageBefore.empty());
     const fs::path temp = folder_ / "temp.htm";
     CliResult preview = Run({"preview", "demo"}, service.baseUrl());
     EXPECT_EQ(preview.status, 0);
@@ -134,6 +136,8 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     preview = Run({"preview", "demo", "--album", "1", "--size", "0", "--format", "1", "--no-alert"},
                   service.baseUrl());
     EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 1, 0, FormatTemplates()[1], false));
+    // A preview's rebuild leaves the report pages as a rebuild writes them, whatever the format shown.
+    EXPECT_EQ(ReadFile(folder_ / "demo/72157100001_3.htm"), pageBefore);
 
     preview = Run({"preview", "demo", "--template", "第$no张 $url\r\n", "--size", "3"}, service.baseUrl());
     EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 3, Utf8ToGbk("第$no张 $url\r\n"), true));
