@@ -29,10 +29,9 @@ class UpdateRun {
     }
     // The caption of a stage: the local text, or "正在从" + the user's host + the network text.
     std::string Caption(const char* local, const char* network) const {
-        if (fromCache_) return GbkOf(local);
-        return GBK("正在从") + c_.catalogue.userName + "." + c_.service.domain() + GbkOf(network);
+        if (fromCache_) return Utf8ToGbk(local);
+        return GBK("正在从") + c_.catalogue.userName + "." + c_.service.domain() + Utf8ToGbk(network);
     }
-    static std::string GbkOf(const char* utf8) { return Utf8ToGbk(utf8); }
 
     bool ReadUserStage();
     bool ReadListStage();

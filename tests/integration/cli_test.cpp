@@ -16,17 +16,11 @@
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "platform/codepage.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class CliTest : public testing::Test {
   protected:

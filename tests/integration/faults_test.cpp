@@ -22,24 +22,13 @@
 #include "core_doubles.h"
 #include "demo_service_process.h"
 #include "platform/codepage.h"
+#include "test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 const char kNetworkError[] = "网络错误。请检查网络是否连通，HTTP代理是否设置正确!";
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 bool ParsesAsAnswer(const fs::path& path) {
     TiXmlDocument document;

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "demo_service_process.h"
+#include "test_files.h"
 
 namespace {
 
@@ -32,17 +33,6 @@ std::string RestUrl(const DemoServiceProcess& service, const std::string& method
                     const std::string& value) {
     return service.baseUrl() + "/api/rest/?method=" + method + "&api_key=" + kApiKey + "&" + key + "=" +
            value;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
-
-void WriteFile(const std::string& path, const std::string& contents) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
 }
 
 bool IsDirectory(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/codepage.h"
+#include "test_files.h"
 
 // A fresh temporary folder, removed with everything in it at the end of the test.
 class TempDir {
@@ -29,18 +30,6 @@ class TempDir {
 
 inline std::string DataFile(const std::string& name) {
     return std::string(ALBUM_TEST_DATA_DIR) + "/" + name;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& contents) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << contents;
 }
 
 inline bool Exists(const std::string& path) {
