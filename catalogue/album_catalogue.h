@@ -16,10 +16,6 @@ struct PhotoInfo {
     CompactText url;          // picture host, "/", dir, "/", filename
     CompactText secret;       // bytes of the service's answer
 
-    // The template with "$url" (in the size given, 0 to 3), "$title", "$description" and "$secret"
-    // replaced, in that order; "$no" stays.
-    std::string ExpandTemplate(const std::string& templ, int sizeIndex) const;
-
     void Clear();
 };
 
@@ -28,13 +24,6 @@ struct AlbumInfo {
     CompactText title;            // GBK
     int photoCount = 0;           // as the album list announces it, 0 to MaxPhotosPerAlbum
     PhotoInfo* photos = nullptr;  // MaxPhotosPerAlbum records of the catalogue's photo table
-
-    // The link list of the album's photos: each expansion with "$no" replaced by its position,
-    // followed by "<br>\r\n".
-    std::string BuildLinkList(const std::string& templ, int sizeIndex) const;
-
-    // Writes the album's four report pages into userFolder (nothing for an id unfit as a file name).
-    void WriteAlbumPages(const std::string& userFolder, const std::string& templ) const;
 
     // Empties the record and every one of its photo records.
     void Clear();
@@ -67,7 +56,4 @@ struct AlbumCatalogue {
     ~AlbumCatalogue();
     AlbumCatalogue(const AlbumCatalogue&) = delete;
     AlbumCatalogue& operator=(const AlbumCatalogue&) = delete;
-
-    // Writes the user's index page into userFolder; the file is named after the folder.
-    void WriteIndexPage(const std::string& userFolder) const;
 };

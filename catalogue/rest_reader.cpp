@@ -15,16 +15,18 @@
 
 namespace {
 
-std::string AttributeOf(const TiXmlElement* element, const char* name) {
+// An attribute's value as the answer holds it. Ids and secrets are taken as bytes (.bytes); texts
+// for people go through Utf8ToGbk.
+Utf8Text AttributeOf(const TiXmlElement* element, const char* name) {
     const char* value = element->Attribute(name);
-    return value ? value : "";
+    return {value ? value : ""};
 }
 
 // The text of an element: the value of its first child node. False when it has none.
-bool TextOf(const TiXmlElement* element, std::string& text) {
+bool TextOf(const TiXmlElement* element, Utf8Text& text) {
     const TiXmlNode* child = element ? element->FirstChild() : nullptr;
     if (!child) return false;
-    text = child->Value();
+    text.bytes = child->Value();
     return true;
 }
 
@@ -154,7 +156,7 @@ std::string RestReader::ReadError(std::string fileName) {
     const char* stat = root->Attribute("stat");
     if (!stat || std::string(stat) != "fail") return "";
     const TiXmlElement* error = root->FirstChildElement();
-    return error ? AttributeOf(error, "msg") : "";
+    return error ? Utf8ToGbk(AttributeOf(error, "msg")) : "";
 }
 
 std::string RestReader::ReadUser(std::string fileName) {
@@ -162,9 +164,9 @@ std::string RestReader::ReadUser(std::string fileName) {
     const TiXmlElement* root = document_.FirstChildElement();
     const TiXmlElement* user = root ? root->FirstChildElement("user") : nullptr;
     if (!user) return "";
-    catalogue_.userId = AttributeOf(user, "id");
-    std::string name;
-    if (TextOf(user->FirstChildElement("username"), name)) catalogue_.userName = name;
+    catalogue_.userId = AttributeOf(user, "id").bytes;
+    Utf8Text name;
+    if (TextOf(user->FirstChildElement("username"), name)) catalogue_.userName = name.bytes;
     return catalogue_.userId;
 }
 
@@ -179,9 +181,9 @@ int RestReader::ReadAlbumList(std::string fileName) {
         AlbumInfo& album = catalogue_.albums[i];
         album.Clear();  // nothing of an earlier load stays behind
         catalogue_.albumCount = i + 1;
-        album.id = AttributeOf(element, "id");
+        album.id = AttributeOf(element, "id").bytes;
         album.photoCount = PhotoCountOf(element);
-        std::string title;
+        Utf8Text title;
         if (TextOf(element->FirstChildElement("title"), title)) album.title = Utf8ToGbk(title);
         catalogue_.photoTotal += album.photoCount;
     }
@@ -198,8 +200,9 @@ int RestReader::ReadAlbumPhotos(std::string fileName, int albumIndex) {
     int n = 0;
     for (; n < record.photoCount && element; ++n, element = element->NextSiblingElement()) {
         PhotoInfo& photo = record.photos[n];
-        photo.id = AttributeOf(element, "id");
-        photo.url = pictureHost_ + "/" + AttributeOf(element, "dir") + "/" + AttributeOf(element, "filename");
+        photo.id = AttributeOf(element, "id").bytes;
+        photo.url = pictureHost_ + "/" + AttributeOf(element, "dir").bytes + "/" +
+                    AttributeOf(element, "filename").bytes;
         photo.title = Utf8ToGbk(AttributeOf(element, "title"));
     }
     return n;
@@ -213,8 +216,8 @@ int RestReader::ReadPhotoInfo(std::string fileName, int albumIndex, int photoInd
     const TiXmlElement* element = root ? root->FirstChildElement("photo") : nullptr;
     if (!element) return 0;
     PhotoInfo& photo = catalogue_.albums[albumIndex].photos[photoIndex];
-    photo.secret = AttributeOf(element, "secret");
-    std::string description;
+    photo.secret = AttributeOf(element, "secret").bytes;
+    Utf8Text description;
     if (TextOf(element->FirstChildElement("description"), description))
         photo.description = Utf8ToGbk(description);
     return 1;

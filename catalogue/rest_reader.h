@@ -21,7 +21,10 @@ class RestReader {
     RestReader(AlbumCatalogue& catalogue, std::string pictureHost);
     virtual ~RestReader() = default;
 
-    // The service's error message of an answer whose root has stat="fail"; empty otherwise.
+    // Every text these return or store is GBK, but ids, secrets and the user name, which are the
+    // answer's bytes.
+
+    // The service's error message (GBK) of an answer whose root has stat="fail"; empty otherwise.
     std::string ReadError(std::string fileName);
     // The user id (empty when none); sets userId, and userName when the answer names the user.
     std::string ReadUser(std::string fileName);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "catalogue/app_settings.h"
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 #include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
 #include "output/link_format.h"

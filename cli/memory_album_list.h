@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/job_progress.h"
+#include "jobs/job_progress.h"
 
 class MemoryAlbumList : public AlbumListView {
   public:

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "catalogue/job_progress.h"
+#include "jobs/job_progress.h"
 
 class TerminalProgress : public JobProgress {
   public:

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         photo.secret = Next(input);
     }
 
-    const std::string list = album.BuildLinkList(templ, sizeIndex);
+    const std::string list = BuildLinkList(album, templ, sizeIndex);
     FUZZ_CHECK(photoCount > 0 || list.empty());
     if (templ.find('$') == std::string::npos) {
         std::string repeated;
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(list == repeated);
     }
     if (photoCount > 0) {
-        const std::string one = album.photos[0].ExpandTemplate(templ, sizeIndex);
+        const std::string one = ExpandTemplate(album.photos[0], templ, sizeIndex);
         FUZZ_CHECK(list.starts_with(one.substr(0, one.find("$no"))));
         if (templ.find("$url") != std::string::npos && (sizeIndex < 0 || sizeIndex >= SizeCount))
             FUZZ_CHECK(PictureAddress(album.photos[0].url.view(), sizeIndex).empty());

@@ -1,8 +1,7 @@
 #include "output/link_format.h"
 
-#include "catalogue/album_catalogue.h"
-#include "output/text_format.h"
 #include "platform/codepage.h"
+#include "platform/text_format.h"
 
 const std::array<std::string, SizeCount>& SizeNames() {
     static const std::array<std::string, SizeCount> kNames = {GBK("小图"), GBK("中图"), GBK("大图"),
@@ -27,19 +26,19 @@ std::string PictureAddress(std::string_view baseUrl, int sizeIndex) {
     return std::string(baseUrl) + kSuffixes[sizeIndex];
 }
 
-std::string PhotoInfo::ExpandTemplate(const std::string& templ, int sizeIndex) const {
+std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex) {
     std::string text = templ;
-    ReplaceAll(text, "$url", PictureAddress(url.view(), sizeIndex));
-    ReplaceAll(text, "$title", title.view());
-    ReplaceAll(text, "$description", description.view());
-    ReplaceAll(text, "$secret", secret.view());
+    ReplaceAll(text, "$url", PictureAddress(photo.url.view(), sizeIndex));
+    ReplaceAll(text, "$title", photo.title.view());
+    ReplaceAll(text, "$description", photo.description.view());
+    ReplaceAll(text, "$secret", photo.secret.view());
     return text;
 }
 
-std::string AlbumInfo::BuildLinkList(const std::string& templ, int sizeIndex) const {
+std::string BuildLinkList(const AlbumInfo& album, const std::string& templ, int sizeIndex) {
     std::string list;
-    for (int n = 1; n <= photoCount && n <= MaxPhotosPerAlbum; ++n) {
-        std::string entry = photos[n - 1].ExpandTemplate(templ, sizeIndex);
+    for (int n = 1; n <= album.photoCount && n <= MaxPhotosPerAlbum; ++n) {
+        std::string entry = ExpandTemplate(album.photos[n - 1], templ, sizeIndex);
         ReplaceAll(entry, "$no", std::to_string(n));
         list += entry;
         list += "<br>\r\n";

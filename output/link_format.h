@@ -2,6 +2,9 @@
 // Picture sizes and the built-in output templates.
 #include <array>
 #include <string>
+#include <string_view>
+
+#include "catalogue/album_catalogue.h"
 
 constexpr int SizeCount = 4;
 constexpr int FormatCount = 5;         // four built-in templates and the user's own
@@ -15,3 +18,11 @@ const std::array<std::string, FormatCount - 1>& FormatTemplates();
 
 // The address of a picture in a size, or an empty text for an index outside 0 to 3.
 std::string PictureAddress(std::string_view baseUrl, int sizeIndex);
+
+// The template with "$url" (in the size given, 0 to 3), "$title", "$description" and "$secret"
+// replaced by the photo's fields, in that order; "$no" stays.
+std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex);
+
+// The link list of the album's photos: each expansion with "$no" replaced by its position, followed
+// by "<br>\r\n".
+std::string BuildLinkList(const AlbumInfo& album, const std::string& templ, int sizeIndex);

@@ -1,5 +1,6 @@
 #include "output/preview_page.h"
 
+#include "output/link_format.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
 
@@ -17,7 +18,7 @@ std::string BuildPreviewPage(const AlbumCatalogue& catalogue, int albumIndex, in
     page += "<body><div align='center'><table><font size =2>\r\n";
     // An index past the current albums shows nothing rather than records of an earlier load.
     if (albumIndex >= 0 && albumIndex < catalogue.albumCount) {
-        page += catalogue.albums[albumIndex].BuildLinkList(outputTemplate, sizeIndex);
+        page += BuildLinkList(catalogue.albums[albumIndex], outputTemplate, sizeIndex);
     }
     page += "</font></table></div></body></html>";
     return page;

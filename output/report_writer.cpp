@@ -1,11 +1,10 @@
-// The user's static report: the index page and four pages per album. Pages are GBK with "\r\n" line
-// breaks and no charset; each is built in memory and replaces its file atomically.
-#include "catalogue/album_catalogue.h"
+#include "output/report_writer.h"
+
 #include "catalogue/zorbi_service.h"
 #include "output/link_format.h"
-#include "output/text_format.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -23,7 +22,16 @@ std::string PageStart(std::string_view title) {
 
 }  // namespace
 
-void AlbumCatalogue::WriteIndexPage(const std::string& userFolder) const {
+std::string IndexPagePath(const std::string& userFolder) {
+    return JoinPath(userFolder, BaseName(userFolder) + "_index.htm");
+}
+
+std::string AlbumPagePath(const std::string& userFolder, std::string_view albumId, int sizeIndex) {
+    return JoinPath(userFolder, std::string(albumId) + "_" + std::to_string(sizeIndex) + ".htm");
+}
+
+void WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder) {
+    const std::string& userName = catalogue.userName;
     std::string page = PageStart(userName);
     page += "<div align='center'>";
     page += kHeadingStart;
@@ -33,8 +41,8 @@ void AlbumCatalogue::WriteIndexPage(const std::string& userFolder) const {
         "<table border=1 cellspacing=0 cellpadding=0 style='margin-left:.75pt; "
         "border-collapse:collapse;border:none;mso-border-alt:solid windowtext .5pt; "
         "mso-padding-alt:2.85pt 5.4pt 2.85pt 5.4pt'>\r\n";
-    for (int i = 0; i < albumCount && i < MaxAlbums; ++i) {
-        const AlbumInfo& album = albums[i];
+    for (int i = 0; i < catalogue.albumCount && i < MaxAlbums; ++i) {
+        const AlbumInfo& album = catalogue.albums[i];
         page += "<tr>\r\n";
         page += kCellStart;
         page += album.title.view();
@@ -49,19 +57,17 @@ void AlbumCatalogue::WriteIndexPage(const std::string& userFolder) const {
         page += "</tr>\r\n";
     }
     page += "</table>\r\n</div>\r\n</body>\r\n</html>";
-    // Named after the user folder: the name the main window opens the page by.
-    WriteFileAtomic(JoinPath(userFolder, BaseName(userFolder) + "_index.htm"), page);
+    WriteFileAtomic(IndexPagePath(userFolder), page);
 }
 
-void AlbumInfo::WriteAlbumPages(const std::string& userFolder, const std::string& templ) const {
-    if (!IsSafeFileId(id.view())) return;
-    const auto pagePath = [&](int size) {
-        return JoinPath(userFolder, id.str() + "_" + std::to_string(size) + ".htm");
-    };
+void WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ) {
+    if (!IsSafeFileId(album.id.view())) return;
+    const auto pagePath = [&](int size) { return AlbumPagePath(userFolder, album.id.view(), size); };
+    const std::string_view title = album.title.view();
     for (int i = 0; i < SizeCount; ++i) {
-        std::string page = PageStart(title.view());
+        std::string page = PageStart(title);
         page += kHeadingStart;
-        page += title.view();
+        page += title;
         page += "<o:p></o:p></span></b></p>";
         page += "<div align='right'>";
         for (int j = 0; j < SizeCount; ++j) {
@@ -74,11 +80,11 @@ void AlbumInfo::WriteAlbumPages(const std::string& userFolder, const std::string
         }
         page += "</div>\r\n";
         page += "<div>\r\n";
-        for (int n = 1; n <= photoCount && n <= MaxPhotosPerAlbum; ++n) {
+        for (int n = 1; n <= album.photoCount && n <= MaxPhotosPerAlbum; ++n) {
             std::string numbered = templ;
             ReplaceAll(numbered, "$no", std::to_string(n));
             page += "<p>";
-            page += photos[n - 1].ExpandTemplate(numbered, i);
+            page += ExpandTemplate(album.photos[n - 1], numbered, i);
             page += "</p>\r\n";
         }
         page += "</div>\r\n</body>\r\n</html>";

@@ -6,9 +6,10 @@
 #include <QMenu>
 #include <QUrl>
 
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
+#include "output/report_writer.h"
 #include "platform/file_util.h"
 #include "ui/about_dlg.h"
 #include "ui/add_user_dlg.h"
@@ -298,7 +299,7 @@ void CAlbumBrowserDlg::OnViewLocal() {
         ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
         return;
     }
-    ShellOpenFile(JoinPath(UserFolder(settings(), selectedUser), selectedUser + "_index.htm"));
+    ShellOpenFile(IndexPagePath(UserFolder(settings(), selectedUser)));
 }
 
 void CAlbumBrowserDlg::OnAlbumSelectionChanged() {
@@ -317,7 +318,7 @@ void CAlbumBrowserDlg::OnOpenAlbumPage() {
     // An index the catalogue no longer holds names no page.
     if (albumIndex < 0 || albumIndex >= catalogue_.albumCount) return;
     const std::string id(catalogue_.albums[albumIndex].id.view());
-    ShellOpenFile(JoinPath(UserFolder(settings(), albumListUser_), id + "_3.htm"));
+    ShellOpenFile(AlbumPagePath(UserFolder(settings(), albumListUser_), id, 3));
 }
 
 void CAlbumBrowserDlg::OnAddUser() {

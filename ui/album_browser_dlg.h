@@ -7,7 +7,7 @@
 #include <string>
 
 #include "catalogue/album_catalogue.h"
-#include "catalogue/job_progress.h"
+#include "jobs/job_progress.h"
 #include "catalogue/rest_reader.h"
 #include "catalogue/zorbi_service.h"
 #include "ui/progress_dlg.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "catalogue/job_progress.h"
+#include "jobs/job_progress.h"
 
 namespace Ui {
 class CProgressDlg;

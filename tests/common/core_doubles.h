@@ -6,7 +6,7 @@
 #include <string>
 
 #include "catalogue/app_settings.h"
-#include "catalogue/job_progress.h"
+#include "jobs/job_progress.h"
 
 class SilentProgress : public JobProgress {
   public:

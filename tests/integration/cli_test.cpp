@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 #include "cli_process.h"
 #include "core_doubles.h"
 #include "demo_service_process.h"

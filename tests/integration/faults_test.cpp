@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "catalogue/app_settings.h"
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 #include "cli_process.h"
 #include "core_doubles.h"
 #include "demo_service_process.h"

@@ -5,6 +5,7 @@
 #include "catalogue/zorbi_service.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
+#include "output/report_writer.h"
 #include "test_support.h"
 
 namespace {
@@ -36,18 +37,18 @@ class OutputTest : public ::testing::Test {
 TEST_F(OutputTest, SizesAndBuiltInTemplates) {
     EXPECT_EQ(SizeNames()[0], G("小图"));
     EXPECT_EQ(SizeNames()[3], G("原图"));
-    EXPECT_EQ(photo().ExpandTemplate(FormatTemplates()[1], 0), "[img]H/a1/b2/small.jpg[/img]\r\n");
-    EXPECT_EQ(photo().ExpandTemplate(FormatTemplates()[0], 3), "H/a1/b2/large.jpg\r\n");
-    EXPECT_EQ(photo().ExpandTemplate(FormatTemplates()[2], 1), "&ltimg src='H/a1/b2/medium.jpg'/&gt\r\n");
+    EXPECT_EQ(ExpandTemplate(photo(), FormatTemplates()[1], 0), "[img]H/a1/b2/small.jpg[/img]\r\n");
+    EXPECT_EQ(ExpandTemplate(photo(), FormatTemplates()[0], 3), "H/a1/b2/large.jpg\r\n");
+    EXPECT_EQ(ExpandTemplate(photo(), FormatTemplates()[2], 1), "&ltimg src='H/a1/b2/medium.jpg'/&gt\r\n");
     EXPECT_EQ(
-        photo().ExpandTemplate(FormatTemplates()[3], 2),
+        ExpandTemplate(photo(), FormatTemplates()[3], 2),
         G("<p>编号:$no. <br>标题:断桥<br>描述:desc<br>地址:H/a1/b2/big.jpg<br><img src='H/a1/b2/big.jpg' "
           "ondblclick='javascript:clip(\"H/a1/b2/big.jpg\")'/></p>"));
 }
 
 TEST_F(OutputTest, SizeOutsideTheTableEmptiesOnlyTheAddress) {
     for (int size : {-1, 4}) {
-        EXPECT_EQ(photo().ExpandTemplate("[$url|$title|$secret|$$url]", size), G("[|断桥|s1|$]"));
+        EXPECT_EQ(ExpandTemplate(photo(), "[$url|$title|$secret|$$url]", size), G("[|断桥|s1|$]"));
     }
 }
 
@@ -58,23 +59,23 @@ TEST_F(OutputTest, VariablesAreReplacedInOrderAndValuesAreScannedOnlyByLaterOnes
     p.description = "D:$title $secret $no";
     p.secret = "S:$url";
     // "$url" in the title stays (replaced before); "$description" in it is replaced (after).
-    EXPECT_EQ(p.ExpandTemplate("$title", 0), "T:D:$title S:$url $no $url");
-    EXPECT_EQ(p.ExpandTemplate("$urlx $titles $nope $", 0),
+    EXPECT_EQ(ExpandTemplate(p, "$title", 0), "T:D:$title S:$url $no $url");
+    EXPECT_EQ(ExpandTemplate(p, "$urlx $titles $nope $", 0),
               "U/small.jpgx T:D:$title S:$url $no $urls $nope $");
 }
 
 TEST_F(OutputTest, LinkListNumbersAfterExpansion) {
     catalogue->albums[0].photos[1].title = "has $no inside";
-    EXPECT_EQ(catalogue->albums[0].BuildLinkList("$no:$title|", 0),
+    EXPECT_EQ(BuildLinkList(catalogue->albums[0], "$no:$title|", 0),
               G("1:断桥|<br>\r\n2:has 2 inside|<br>\r\n"));
-    EXPECT_EQ(catalogue->albums[0].BuildLinkList("fixed", 0), "fixed<br>\r\nfixed<br>\r\n");
-    EXPECT_EQ(catalogue->albums[1].BuildLinkList("$url", 0), "");
+    EXPECT_EQ(BuildLinkList(catalogue->albums[0], "fixed", 0), "fixed<br>\r\nfixed<br>\r\n");
+    EXPECT_EQ(BuildLinkList(catalogue->albums[1], "$url", 0), "");
 }
 
 TEST_F(OutputTest, IndexPageBytes) {
-    catalogue->WriteIndexPage(dir / "alice");  // missing folder: silently nothing
+    WriteIndexPage(*catalogue, dir / "alice");  // missing folder: silently nothing
     std::filesystem::create_directories(dir / "alice");
-    catalogue->WriteIndexPage(dir / "alice");
+    WriteIndexPage(*catalogue, dir / "alice");
     EXPECT_FALSE(Exists(dir / "alice/Alice_index.htm"));  // named after the folder
     const std::string cell = "<td style='border:solid windowtext .5pt;padding:2.85pt 5.4pt 2.85pt 5.4pt'>";
     std::string expected =
@@ -103,7 +104,7 @@ TEST_F(OutputTest, IndexPageBytes) {
 
 TEST_F(OutputTest, AlbumPagesBytes) {
     catalogue->albums[0].photos[0].title = "t $no";
-    catalogue->albums[0].WriteAlbumPages(dir.path(), "[$no] $title $url");
+    WriteAlbumPages(catalogue->albums[0], dir.path(), "[$no] $title $url");
     const std::string page = ReadFile(dir / "a1_2.htm");
     const std::string link = [&](int j) {
         return "<a href='" + dir.path() + "/a1_" + std::to_string(j) + ".htm'>";
@@ -131,24 +132,24 @@ TEST_F(OutputTest, AlbumPagesBytes) {
     EXPECT_EQ(page, expected);
     for (int j = 0; j < 4; ++j) EXPECT_TRUE(Exists(dir / ("a1_" + std::to_string(j) + ".htm")));
 
-    catalogue->albums[1].WriteAlbumPages(dir.path(), "x");
+    WriteAlbumPages(catalogue->albums[1], dir.path(), "x");
     EXPECT_NE(ReadFile(dir / "a2_0.htm").find("</div>\r\n<div>\r\n</div>\r\n</body>"), std::string::npos);
 }
 
 TEST_F(OutputTest, ExistingLongerPageIsReplacedWhole) {
     WriteFile(dir / "a1_0.htm", std::string(100000, '#'));
-    catalogue->albums[0].WriteAlbumPages(dir.path(), "x");
+    WriteAlbumPages(catalogue->albums[0], dir.path(), "x");
     EXPECT_EQ(ReadFile(dir / "a1_0.htm").find('#'), std::string::npos);
 }
 
 TEST_F(OutputTest, UnsafeAlbumIdsWriteNoPages) {
     for (const char* id : {"../escape", "a/b", "..", ".", "", "a b", "x\xCE\xF7"}) {
         catalogue->albums[0].id = id;
-        catalogue->albums[0].WriteAlbumPages(dir / "user", "x");
+        WriteAlbumPages(catalogue->albums[0], dir / "user", "x");
     }
     std::filesystem::create_directories(dir / "user");
     catalogue->albums[0].id = "../escape";
-    catalogue->albums[0].WriteAlbumPages(dir / "user", "x");
+    WriteAlbumPages(catalogue->albums[0], dir / "user", "x");
     EXPECT_FALSE(Exists(dir / "escape_0.htm"));
     EXPECT_TRUE(std::filesystem::is_empty(dir / "user"));
     EXPECT_TRUE(IsSafeFileId("72157600001@N01.x-y_z"));

@@ -1,4 +1,4 @@
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 
 #include <gtest/gtest.h>
 

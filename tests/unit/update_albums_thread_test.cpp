@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 #include "core_doubles.h"
 #include "test_support.h"
 

@@ -8,9 +8,9 @@
 #include "catalogue/album_catalogue.h"
 #include "catalogue/app_settings.h"
 #include "catalogue/http_downloader.h"
-#include "catalogue/job_progress.h"
 #include "catalogue/rest_reader.h"
 #include "catalogue/zorbi_service.h"
+#include "jobs/job_progress.h"
 
 struct UpdateContext {
     AlbumCatalogue& catalogue;

@@ -1,5 +1,6 @@
 #pragma once
 // What a long job sees of the window that shows its progress, and of the album list it refills.
+// Every text passed here is GBK.
 #include <atomic>
 #include <string>
 

@@ -1,11 +1,12 @@
-#include "catalogue/update_albums.h"
+#include "jobs/update_albums.h"
 
 #include <chrono>
 #include <thread>
 
-#include "output/text_format.h"
+#include "output/report_writer.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ bool UpdateRun::ReadListStage() {
     if (!error.empty()) return End(error);
     c_.reader.ReadAlbumList(file);
 
-    catalogue.WriteIndexPage(userFolder_);
+    WriteIndexPage(catalogue, userFolder_);
     progress.SetPos(90);
     progress.SetText(Format(GBK("共%d个相册，%d张图片").c_str(), catalogue.albumCount, catalogue.photoTotal));
     progress.SetPos(100);
@@ -162,7 +163,7 @@ bool UpdateRun::ReadDetailsStage() {
                                     catalogue.photoTotal, detailCounter_, album.title.str().c_str(),
                                     photo.title.str().c_str()));
         }
-        album.WriteAlbumPages(userFolder_, c_.outputTemplate);
+        WriteAlbumPages(album, userFolder_, c_.outputTemplate);
     }
     return true;
 }

@@ -1,4 +1,4 @@
-#include "output/text_format.h"
+#include "platform/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>

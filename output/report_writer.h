@@ -1,0 +1,18 @@
+#pragma once
+// The user's static report: the index page and four pages per album, in the user folder. Pages are GBK
+// with "\r\n" line breaks and no charset; each is built in memory and replaces its file atomically.
+#include <string>
+#include <string_view>
+
+#include "catalogue/album_catalogue.h"
+
+// The index page's path: named after the user folder, USER/USER_index.htm.
+std::string IndexPagePath(const std::string& userFolder);
+// The path of an album's page of one size, USER/ALBUMID_SIZE.htm.
+std::string AlbumPagePath(const std::string& userFolder, std::string_view albumId, int sizeIndex);
+
+// Writes the user's index page into userFolder.
+void WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder);
+
+// Writes the album's four report pages into userFolder (nothing for an id unfit as a file name).
+void WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ);
