@@ -23,9 +23,9 @@ TEST_F(RestReaderTest, ReadErrorOutcomes) {
     EXPECT_EQ(reader.ReadError(dir / "missing.xml"), "");
 }
 
-TEST_F(RestReaderTest, ReadErrorKeepsTheMessageBytes) {
+TEST_F(RestReaderTest, ReadErrorConvertsTheMessageToGbk) {
     WriteFile(dir / "e.xml", "<rsp stat=\"fail\"><x msg=\"用户不存在\"/></rsp>");
-    EXPECT_EQ(reader.ReadError(dir / "e.xml"), "用户不存在");  // unconverted: still UTF-8
+    EXPECT_EQ(reader.ReadError(dir / "e.xml"), G("用户不存在"));
 }
 
 TEST_F(RestReaderTest, ReadUserSetsIdAndServiceSpelling) {
