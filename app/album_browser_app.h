@@ -12,10 +12,8 @@ class CAlbumBrowserApp {
     // false: there is no message loop of the application's own afterwards.
     bool InitInstance();
 
-    // The current directory when start-up began: the folder of config.ini.
-    const std::string& startupDirectory() const { return startupDirectory_; }
-
   private:
     AlbumCatalogue& catalogue_;
+    // The current directory when start-up began: the folder of config.ini.
     std::string startupDirectory_;
 };

@@ -138,11 +138,11 @@ bool UpdateRun::ReadPhotosStage() {
 bool UpdateRun::ReadDetailsStage() {
     AlbumCatalogue& catalogue = c_.catalogue;
     JobProgress& progress = c_.progress;
-    const int detailMode = c_.settings.detailMode;
+    const DetailMode detailMode = c_.settings.detailMode;
     progress.SetCaption(Caption("正在从本地读取读取图片详细信息...", "读取图片详细信息..."));
     progress.SetRange(0, catalogue.photoTotal);
     progress.SetPos(0);
-    if (detailMode <= 0) return true;
+    if (detailMode <= DetailNone) return true;
     for (int i = 0; i < catalogue.albumCount; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
         for (int j = 0; j < album.photoCount && !progress.interruptRequested; ++j) {

@@ -9,8 +9,8 @@ const std::array<std::string, SizeCount>& SizeNames() {
     return kNames;
 }
 
-const std::array<std::string, FormatCount - 1>& FormatTemplates() {
-    static const std::array<std::string, FormatCount - 1> kTemplates = {
+const std::array<std::string, BuiltInFormatCount>& FormatTemplates() {
+    static const std::array<std::string, BuiltInFormatCount> kTemplates = {
         "$url\r\n",
         "[img]$url[/img]\r\n",
         "&ltimg src='$url'/&gt\r\n",

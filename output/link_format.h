@@ -7,14 +7,16 @@
 #include "catalogue/album_catalogue.h"
 
 constexpr int SizeCount = 4;
-constexpr int FormatCount = 5;         // four built-in templates and the user's own
+constexpr int FormatCount = 5;  // the built-in templates and the user's own
+constexpr int BuiltInFormatCount = FormatCount - 1;
+constexpr int CustomFormatIndex = BuiltInFormatCount;
 constexpr int PreviewFormatIndex = 3;  // the format the main window starts with
 
 // Display names of the sizes 0 to 3 (GBK): 小图, 中图, 大图, 原图.
 const std::array<std::string, SizeCount>& SizeNames();
 
 // The built-in templates of the formats 0 to 3 (GBK); the fifth format is the user's own.
-const std::array<std::string, FormatCount - 1>& FormatTemplates();
+const std::array<std::string, BuiltInFormatCount>& FormatTemplates();
 
 // The address of a picture in a size, or an empty text for an index outside 0 to 3.
 std::string PictureAddress(std::string_view baseUrl, int sizeIndex);

@@ -1,8 +1,6 @@
 #include "ui/my_thread.h"
 
 #include "ui/album_browser_dlg.h"
-#include "ui/message_box.h"
-#include "ui/window_thread.h"
 
 CMyThread::CMyThread() {
     connect(this, &QThread::finished, this, &QObject::deleteLater);
@@ -19,24 +17,15 @@ void CMyThread::run() {
 }
 
 bool CMyThread::InitInstance() {
-    switch (jobOption_) {
-        case 0:
+    switch (job_) {
+        case JobKind::ImportLocal:
             owner_->UpdateAlbums(true);
             break;
-        case 1:
+        case JobKind::UpdateFromNetwork:
             owner_->UpdateAlbums(false);
             break;
-        case 2:
-        case 3:
-            break;
-        case 4:
+        case JobKind::RefreshAlbumList:
             owner_->RefreshAlbumList();
-            break;
-        default:
-            RunOnWindowThread(owner_, [this] {
-                ShowMessage(owner_, QStringLiteral("错误的线程选项！"), QStringLiteral("界面线程错误"),
-                            QMessageBox::Critical);
-            });
             break;
     }
     return false;

@@ -5,23 +5,26 @@
 
 class CAlbumBrowserDlg;
 
+// The job a worker runs on the main window.
+enum class JobKind { ImportLocal, UpdateFromNetwork, RefreshAlbumList };
+
 class CMyThread : public QThread {
     Q_OBJECT
   public:
     CMyThread();
 
     void SetOwner(CAlbumBrowserDlg* owner) { owner_ = owner; }
-    void SetJobOption(int option) { jobOption_ = option; }
+    void SetJob(JobKind job) { job_ = job; }
 
     // Starts the thread; false when it could not be started (the object then stays to its creator).
     virtual bool Start();
 
   protected:
     void run() override;
-    // The thread body: runs the job of jobOption on the owner.
+    // The thread body: runs the job on the owner.
     virtual bool InitInstance();
 
   private:
-    int jobOption_ = 0;
+    JobKind job_ = JobKind::ImportLocal;
     CAlbumBrowserDlg* owner_ = nullptr;
 };
