@@ -49,10 +49,10 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
 
 }  // namespace
 
-void IniFile::Load(std::string_view path) {
+bool IniFile::Load(std::string_view path) {
     lines_.clear();
     std::string text;
-    if (!ReadWholeFile(path, text)) return;
+    if (!ReadWholeFile(path, text)) return errno == ENOENT;
     // "\r\n", "\n" and a lone "\r" each end a line: a value never holds a line break, so a save
     // (which writes every line with "\r\n") gives back the values that were read.
     size_t start = 0;
@@ -62,6 +62,7 @@ void IniFile::Load(std::string_view path) {
         lines_.push_back(text.substr(start, end - start));
         start = end + ((end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ? 2 : 1);
     }
+    return true;
 }
 
 std::string IniFile::Text() const {
@@ -73,8 +74,8 @@ std::string IniFile::Text() const {
     return text;
 }
 
-bool IniFile::Save(std::string_view path, mode_t newFileMode) const {
-    return WriteFileAtomic(path, Text(), newFileMode);
+bool IniFile::Save(std::string_view path, mode_t mode) const {
+    return WriteFileAtomic(path, Text(), mode);
 }
 
 int IniFile::FindSection(std::string_view section) const {
@@ -133,7 +134,11 @@ void IniFile::SetString(std::string_view section, std::string_view key, std::str
     }
     int sectionLine = FindSection(section);
     if (sectionLine < 0) {
-        lines_.push_back("[" + std::string(Trim(section)) + "]");
+        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "[" + string.
+        std::string header(1, '[');
+        header += Trim(section);
+        header += ']';
+        lines_.push_back(std::move(header));
         lines_.push_back(std::move(line));
         return;
     }

@@ -251,9 +251,9 @@ void AppendChunk(std::string& png, const char* type, const std::string& data) {
     AppendBigEndian(png, Crc32(typed));
 }
 
-// A zlib stream of stored (uncompressed) blocks: valid everywhere and needs no compressor.
-std::string StoredZlib(const std::string& raw) {
-    std::string out = "\x78\x01";
+// Deflate data of stored (uncompressed) blocks: valid everywhere and needs no compressor.
+std::string StoredDeflate(const std::string& raw) {
+    std::string out;
     size_t offset = 0;
     do {
         const size_t length = std::min<size_t>(65535, raw.size() - offset);
@@ -266,6 +266,11 @@ std::string StoredZlib(const std::string& raw) {
         out.append(raw, offset, length);
         offset += length;
     } while (offset < raw.size());
+    return out;
+}
+
+std::string StoredZlib(const std::string& raw) {
+    std::string out = "\x78\x01" + StoredDeflate(raw);
     uint32_t a = 1;
     uint32_t b = 0;
     for (unsigned char byte : raw) {
@@ -322,4 +327,153 @@ std::string PictureBytes(const std::string& seed, int sizeIndex) {
     AppendChunk(png, "IDAT", StoredZlib(raw));
     AppendChunk(png, "IEND", "");
     return png;
+}
+
+std::string GzipBytes(const std::string& raw) {
+    std::string gzip("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\xff", 10);  // no name, no time, unknown OS
+    gzip += StoredDeflate(raw);
+    const uint32_t trailer[] = {Crc32(raw), static_cast<uint32_t>(raw.size())};
+    for (uint32_t value : trailer)
+        for (int shift = 0; shift < 32; shift += 8) gzip += static_cast<char>((value >> shift) & 0xff);
+    return gzip;
+}
+
+namespace {
+
+void AppendSegment(std::string& jpeg, unsigned char marker, const std::string& data) {
+    const size_t length = data.size() + 2;
+    jpeg += '\xff';
+    jpeg += static_cast<char>(marker);
+    jpeg += static_cast<char>(length >> 8);
+    jpeg += static_cast<char>(length & 0xff);
+    jpeg += data;
+}
+
+// Entropy-coded data: bits from the most significant end, a zero byte stuffed after every 0xff.
+class BitWriter {
+  public:
+    void Put(uint32_t bits, int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            current_ = static_cast<unsigned char>((current_ << 1) | ((bits >> i) & 1));
+            if (++filled_ == 8) Flush();
+        }
+    }
+    std::string Finish() {
+        while (filled_ != 0) Put(1, 1);  // pad with one bits
+        return std::move(out_);
+    }
+
+  private:
+    void Flush() {
+        out_ += static_cast<char>(current_);
+        if (current_ == 0xff) out_ += '\0';
+        current_ = 0;
+        filled_ = 0;
+    }
+    std::string out_;
+    unsigned char current_ = 0;
+    int filled_ = 0;
+};
+
+struct YCbCr {
+    int y;
+    int cb;
+    int cr;
+};
+
+YCbCr ToYCbCr(int red, int green, int blue) {
+    return {(299 * red + 587 * green + 114 * blue) / 1000,
+            128 + (-169 * red - 331 * green + 500 * blue) / 1000,
+            128 + (500 * red - 419 * green - 81 * blue) / 1000};
+}
+
+// DC difference categories: 0 has the one-bit code 0, categories 1..11 the five-bit codes 10000..11010.
+// Every coefficient but DC is zero, so the only AC symbol is end-of-block, with the one-bit code 0.
+void PutBlock(BitWriter& bits, int difference) {
+    const int magnitude = difference < 0 ? -difference : difference;
+    int category = 0;
+    while ((magnitude >> category) != 0) ++category;
+    if (category == 0) {
+        bits.Put(0, 1);
+    } else {
+        bits.Put(0x10 + category - 1, 5);
+        const int extra = difference < 0 ? difference + (1 << category) - 1 : difference;
+        bits.Put(static_cast<uint32_t>(extra), category);
+    }
+    bits.Put(0, 1);  // end of block
+}
+
+}  // namespace
+
+std::string JpegPictureBytes(const std::string& seed, int sizeIndex, size_t totalBytes) {
+    // Small enough that the bare picture stays under 1 KiB; the padding makes up the size.
+    static constexpr int kWidths[] = {32, 64, 128, 160};
+    const int width = kWidths[sizeIndex];
+    const int height = width * 3 / 4;
+    const uint32_t hash = Fnv1a(seed + "#" + std::to_string(sizeIndex));
+    const int red = 64 + hash % 160;
+    const int green = 64 + (hash >> 8) % 160;
+    const int blue = 64 + (hash >> 16) % 160;
+    const YCbCr colours[] = {ToYCbCr(red, green, blue), ToYCbCr(red * 3 / 5, green * 3 / 5, blue * 3 / 5)};
+
+    std::string frame;
+    std::string quantisation(1, '\0');
+    // Every step 8: a block's one DC value is then its sample value minus 128.
+    quantisation.append(64, '\x08');
+    AppendSegment(frame, 0xdb, quantisation);
+    std::string start("\x08", 1);
+    for (int value : {height, width}) {
+        start += static_cast<char>(value >> 8);
+        start += static_cast<char>(value & 0xff);
+    }
+    start += std::string("\x03\x01\x11\x00\x02\x11\x00\x03\x11\x00", 10);  // Y, Cb, Cr, no subsampling
+    AppendSegment(frame, 0xc0, start);
+    std::string tables("\x00\x01\x00\x00\x00\x0b", 6);  // DC table 0: one code of 1 bit, 11 of 5 bits
+    tables.append(11, '\0');
+    for (int category = 0; category <= 11; ++category) tables += static_cast<char>(category);
+    tables += std::string("\x10\x01", 2);  // AC table 0: one code of 1 bit, for end-of-block
+    tables.append(15, '\0');
+    tables += '\0';
+    AppendSegment(frame, 0xc4, tables);
+    AppendSegment(frame, 0xda, std::string("\x03\x01\x00\x02\x00\x03\x00\x00\x3f\x00", 10));
+
+    // Diagonal stripes of the colour and a darker shade, one block wide each four.
+    BitWriter bits;
+    int previous[3] = {0, 0, 0};
+    const int shift = static_cast<int>(hash >> 24);
+    for (int row = 0; row < (height + 7) / 8; ++row) {
+        for (int column = 0; column < (width + 7) / 8; ++column) {
+            const YCbCr& colour = colours[(row + column + shift) % 4 == 0 ? 1 : 0];
+            const int values[3] = {colour.y, colour.cb, colour.cr};
+            for (int component = 0; component < 3; ++component) {
+                const int dc = std::clamp(values[component], 0, 255) - 128;
+                PutBlock(bits, dc - previous[component]);
+                previous[component] = dc;
+            }
+        }
+    }
+    frame += bits.Finish();
+    frame += "\xff\xd9";
+
+    std::string jpeg("\xff\xd8", 2);
+    AppendSegment(jpeg, 0xe0, std::string("JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00", 14));
+    // Comment segments of deterministic bytes before the frame make up the size; a segment holds at
+    // most 65533 bytes and costs 4 more, so the last two share what is left when it is 1..3 bytes over.
+    size_t missing = totalBytes > jpeg.size() + frame.size() ? totalBytes - jpeg.size() - frame.size() : 0;
+    uint32_t state = Fnv1a(seed + "@" + std::to_string(sizeIndex) + "@" + std::to_string(totalBytes)) | 1;
+    while (missing >= 4) {
+        size_t length = std::min<size_t>(65533, missing - 4);
+        const size_t left = missing - 4 - length;
+        if (left > 0 && left < 4) length -= 4;
+        std::string comment(length, '\0');
+        for (char& byte : comment) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            byte = static_cast<char>(state % 255);  // never 0xff, which only confuses marker scanners
+        }
+        AppendSegment(jpeg, 0xfe, comment);
+        missing -= length + 4;
+    }
+    return jpeg + frame;
 }

@@ -41,3 +41,10 @@ std::string XmlEscape(const std::string& text);
 
 // A small PNG picture whose colours follow from `seed`; sizeIndex 0..3 makes it larger.
 std::string PictureBytes(const std::string& seed, int sizeIndex);
+
+// A baseline JPEG picture whose colours follow from `seed` and `sizeIndex`, padded with comment segments to
+// exactly `totalBytes` (when that is more than the bare picture, under 1 KiB).
+std::string JpegPictureBytes(const std::string& seed, int sizeIndex, size_t totalBytes);
+
+// `raw` as a gzip file (stored blocks).
+std::string GzipBytes(const std::string& raw);
