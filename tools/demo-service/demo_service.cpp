@@ -8,11 +8,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "sample_world.h"
 
@@ -40,12 +44,71 @@ Prints "listening on http://127.0.0.1:PORT" on stdout, then one line per request
   --drop-after BYTES  close the connection after BYTES body bytes of any longer answer
   --stall-after BYTES send BYTES body bytes of any longer answer, then send nothing more and keep
                       the connection open
+  --only METHOD[=VALUE]
+                      choose the REST requests that --bad-answer, --fail-answer and --trickle apply
+                      to: those of METHOD (e.g. zorbi.photos.getInfo), and with VALUE only those whose
+                      query value is VALUE (e.g. zorbi.albums.getPhotos=72157100001); may be repeated;
+                      without it every REST request is chosen
+  --bad-answer KIND   answer the chosen REST requests with something that is no answer, KIND one of
+                        html       an HTML error page, status 200
+                        empty      an empty body, status 200
+                        nocontent  status 204, no body
+                        short      the Content-Length of the real answer, half its bytes, then the
+                                   connection is closed
+                        gzip       the real answer gzip-compressed, without Content-Encoding
+                        utf16      the real answer re-encoded as UTF-16LE with a byte order mark (its
+                                   text, the XML declaration too, is unchanged)
+                        deep       well-formed XML 1000 elements deep, <rsp stat="ok"> outermost
+                        noroot     the real answer with its root element rsp renamed to answer
+  --fail-answer MESSAGE
+                      answer the chosen REST requests with the service's error answer, code 1 and
+                      message MESSAGE, status 200
+  --trickle BYTES     send the body of the chosen REST answers at BYTES bytes a second, with its
+                      Content-Length
+  --picture-kb N      serve every picture as a baseline JPEG of exactly N KiB (N * 1024 bytes): stripes
+                      in a colour that follows from its address, padded with comment segments; the same
+                      address and N always give the same bytes (without it pictures are small PNGs)
+  --no-range          ignore Range headers: pictures are answered 200 with all their bytes
+  --html-pictures     answer every picture with an HTML error page, status 200
+  --rate-limit N      take at most N requests in any one second; the others are answered 429 with
+                      Retry-After and an HTML page
+  --retry-after S     the seconds of that Retry-After (default 1)
+  --fail-every N      answer every Nth request (any route, counting those --rate-limit lets through)
+                      with status 503 and an HTML page
   --help              print this text
+
+Pictures honour a single range (Range: bytes=START-, START-END or -LENGTH) with 206 and Content-Range,
+and answer 416 to a range that starts past their end. With --rate-limit or --fail-every, each log line
+of a 429 or 503 answer ends with "[429 answers: N]" or "[503 answers: N]", N counting such answers so
+far, and the service prints "zorbi-demo-service: 429 answers: N" (and 503) on stderr when it stops.
 
 Routes for tests: /echo-headers (the request's header lines as the body), /peer (the client's port,
 which tells connections apart), /redirect/N (N redirects, then a small body), /redirect-to?url=U
 (one redirect to U).
 )";
+
+enum class BadAnswer { kNone, kHtml, kEmpty, kNoContent, kShort, kGzip, kUtf16, kDeep, kNoRoot };
+
+bool ParseBadAnswer(const std::string& name, BadAnswer& kind) {
+    static const std::pair<const char*, BadAnswer> kKinds[] = {
+        {"html", BadAnswer::kHtml},   {"empty", BadAnswer::kEmpty},  {"nocontent", BadAnswer::kNoContent},
+        {"short", BadAnswer::kShort}, {"gzip", BadAnswer::kGzip},    {"utf16", BadAnswer::kUtf16},
+        {"deep", BadAnswer::kDeep},   {"noroot", BadAnswer::kNoRoot}};
+    for (const auto& [text, value] : kKinds) {
+        if (name == text) {
+            kind = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// One --only: a method, and a query value unless any will do.
+struct Choice {
+    std::string method;
+    std::string value;
+    bool anyValue = true;
+};
 
 struct Options {
     int port = 0;
@@ -56,6 +119,17 @@ struct Options {
     int errorStatus = 0;
     long dropAfter = -1;
     long stallAfter = -1;
+    std::vector<Choice> only;
+    BadAnswer badAnswer = BadAnswer::kNone;
+    bool failAnswer = false;
+    std::string failMessage;
+    long trickle = 0;
+    long pictureKb = 0;
+    bool noRange = false;
+    bool htmlPictures = false;
+    long rateLimit = 0;
+    long retryAfter = 1;
+    long failEvery = 0;
 };
 
 std::atomic<bool> stopping{false};
@@ -81,8 +155,12 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::cout << kUsage;
             return 1;
         }
-        if (name == "--chunked") {
-            options.chunked = true;
+        bool* flag = name == "--chunked"         ? &options.chunked
+                     : name == "--no-range"      ? &options.noRange
+                     : name == "--html-pictures" ? &options.htmlPictures
+                                                 : nullptr;
+        if (flag != nullptr) {
+            *flag = true;
             continue;
         }
         if (equals == std::string::npos) {
@@ -115,6 +193,31 @@ int ParseOptions(int argc, char** argv, Options& options) {
             ok = ParseLong(value, 0, options.dropAfter);
         } else if (name == "--stall-after") {
             ok = ParseLong(value, 0, options.stallAfter);
+        } else if (name == "--only") {
+            Choice choice;
+            const size_t split = value.find('=');
+            choice.method = value.substr(0, split);
+            if (split != std::string::npos) {
+                choice.value = value.substr(split + 1);
+                choice.anyValue = false;
+            }
+            ok = !choice.method.empty();
+            options.only.push_back(choice);
+        } else if (name == "--bad-answer") {
+            ok = ParseBadAnswer(value, options.badAnswer);
+        } else if (name == "--fail-answer") {
+            options.failAnswer = true;
+            options.failMessage = value;
+        } else if (name == "--trickle") {
+            ok = ParseLong(value, 1, options.trickle);
+        } else if (name == "--picture-kb") {
+            ok = ParseLong(value, 1, options.pictureKb) && options.pictureKb <= 1024 * 1024;
+        } else if (name == "--rate-limit") {
+            ok = ParseLong(value, 1, options.rateLimit);
+        } else if (name == "--retry-after") {
+            ok = ParseLong(value, 0, options.retryAfter);
+        } else if (name == "--fail-every") {
+            ok = ParseLong(value, 1, options.failEvery);
         } else {
             std::cerr << "zorbi-demo-service: unknown switch " << name << "\n" << kUsage;
             return 2;
@@ -123,6 +226,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::cerr << "zorbi-demo-service: bad value for " << name << ": " << value << "\n";
             return 2;
         }
+    }
+    if (options.failAnswer && options.badAnswer != BadAnswer::kNone) {
+        std::cerr << "zorbi-demo-service: --bad-answer and --fail-answer exclude each other\n";
+        return 2;
     }
     return 0;
 }
@@ -147,33 +254,131 @@ std::string RawAnswer(const std::string& dir, const std::string& method, const s
     return contents.str();
 }
 
+std::string HtmlPage(const std::string& title, const std::string& text) {
+    return "<!DOCTYPE html>\n<html><head><title>" + title + "</title></head>\n<body><h1>" + title +
+           "</h1><p>" + text + "</p></body></html>\n";
+}
+
 std::string ErrorPage(int status) {
-    const std::string code = std::to_string(status);
-    return "<!DOCTYPE html>\n<html><head><title>Error " + code + "</title></head>\n<body><h1>Error " + code +
-           "</h1><p>The demo service was told to fail.</p></body></html>\n";
+    return HtmlPage("Error " + std::to_string(status), "The demo service was told to fail.");
+}
+
+bool IsChosen(const Options& options, const std::string& method, const std::string& value) {
+    if (options.only.empty()) return true;
+    for (const Choice& choice : options.only)
+        if (choice.method == method && (choice.anyValue || choice.value == value)) return true;
+    return false;
+}
+
+// UTF-8 to UTF-16LE behind a byte order mark; a byte that starts no UTF-8 sequence becomes U+FFFD.
+std::string Utf16Le(const std::string& text) {
+    std::string out("\xff\xfe", 2);
+    auto put = [&out](uint32_t unit) {
+        out += static_cast<char>(unit & 0xff);
+        out += static_cast<char>(unit >> 8);
+    };
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80    ? 1
+                              : lead >= 0xf8 ? 0
+                              : lead >= 0xf0 ? 4
+                              : lead >= 0xe0 ? 3
+                              : lead >= 0xc0 ? 2
+                                             : 0;
+        uint32_t code = 0xfffd;
+        if (length == 0 || i + length > text.size()) {
+            ++i;
+        } else {
+            code = length == 1 ? lead : lead & (0x7f >> length);
+            for (size_t k = 1; k < length; ++k)
+                code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
+            i += length;
+        }
+        if (code > 0x10ffff) code = 0xfffd;
+        if (code >= 0x10000) {
+            put(0xd800 + ((code - 0x10000) >> 10));
+            put(0xdc00 + ((code - 0x10000) & 0x3ff));
+        } else {
+            put(code);
+        }
+    }
+    return out;
+}
+
+// Well-formed, and 1000 elements deep counting the root.
+std::string DeepAnswer() {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<rsp stat=\"ok\">";
+    for (int level = 1; level < 1000; ++level) xml += "<nest>";
+    for (int level = 1; level < 1000; ++level) xml += "</nest>";
+    return xml + "</rsp>\n";
+}
+
+// The same document under another root element.
+std::string RenamedRoot(std::string answer) {
+    const size_t open = answer.find("<rsp");
+    const size_t close = answer.rfind("</rsp>");
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<answer stat=\"ok\"/>\n";
+    answer.replace(close, 6, "</answer>");
+    answer.replace(open, 4, "<answer");
+    return answer;
+}
+
+// What one answer's body needs beyond what the switches say for every answer.
+struct Delivery {
+    long cutAfter = -1;       // close the connection after this many body bytes, Content-Length counting all
+    long bytesPerSecond = 0;  // pace the body; 0 sends it at once
+    bool asIs = false;        // through a content provider, which the library never compresses
+};
+
+// Sleeps, in short steps so that stopping the service is not held up; false when it is stopping.
+bool Idle(std::chrono::microseconds duration) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (!stopping) {
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+    }
+    return false;
 }
 
 // Sends a body as the switches say: after the injected latency, chunked or with Content-Length, whole or
-// dropped or stalled part way.
+// dropped or stalled part way, at once or paced.
 class Sender {
   public:
     explicit Sender(const Options& options) : options_(options) {}
 
-    void Send(httplib::Response& res, std::string body, const char* type) const {
+    void Delay() const {
         if (options_.latencyMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(options_.latencyMs));
+    }
+
+    void Send(httplib::Response& res, std::string body, const char* type, Delivery delivery = {}) const {
+        Delay();
         const long size = static_cast<long>(body.size());
-        const bool drop = options_.dropAfter >= 0 && size > options_.dropAfter;
+        long cut = -1;
+        for (long limit : {delivery.cutAfter, options_.dropAfter})
+            if (limit >= 0 && size > limit && (cut < 0 || limit < cut)) cut = limit;
+        const bool drop = cut >= 0;
         const bool stall = !drop && options_.stallAfter >= 0 && size > options_.stallAfter;
-        if (!options_.chunked && !drop && !stall) {
+        const long rate = delivery.bytesPerSecond;
+        if (!options_.chunked && !drop && !stall && rate == 0 && !delivery.asIs) {
             res.set_content(std::move(body), type);
             return;
         }
-        const size_t cut = drop ? options_.dropAfter : stall ? options_.stallAfter : body.size();
+        const size_t end = drop ? cut : stall ? options_.stallAfter : body.size();
         auto shared = std::make_shared<std::string>(std::move(body));
-        auto deliver = [shared, cut, drop, stall](size_t offset, httplib::DataSink& sink) {
-            if (offset < cut) {
-                const size_t piece = std::min<size_t>(16 * 1024, cut - offset);
+        auto deliver = [shared, end, drop, stall, rate](size_t offset, httplib::DataSink& sink) {
+            if (offset < end) {
+                size_t piece = std::min<size_t>(16 * 1024, end - offset);
+                if (rate > 0) {
+                    // A tenth of a second's worth at a time, at least a byte.
+                    piece = std::min<size_t>(piece, std::max<long>(1, rate / 10));
+                    if (!Idle(std::chrono::microseconds(static_cast<long>(piece) * 1000000 / rate)))
+                        return false;
+                }
                 return sink.write(shared->data() + offset, piece);
             }
             if (drop) return false;  // returning false makes the server close the connection
@@ -197,6 +402,82 @@ class Sender {
     const Options& options_;
 };
 
+// At most `limit` requests taken in any one second.
+class RateLimiter {
+  public:
+    explicit RateLimiter(long limit) : limit_(limit) {}
+
+    bool Take() {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (!taken_.empty() && now - taken_.front() >= std::chrono::seconds(1)) taken_.pop_front();
+        if (static_cast<long>(taken_.size()) >= limit_) return false;
+        taken_.push_back(now);
+        return true;
+    }
+
+  private:
+    const long limit_;
+    std::mutex mutex_;
+    std::deque<std::chrono::steady_clock::time_point> taken_;
+};
+
+// Counters shared by every worker thread.
+struct Traffic {
+    explicit Traffic(long rateLimit) : limiter(rateLimit) {}
+    RateLimiter limiter;
+    std::atomic<long> requests{0};
+    std::atomic<long> tooMany{0};
+    std::atomic<long> unavailable{0};
+};
+
+// The library answers a Range header by itself, on every route and before a handler may say otherwise;
+// forgetting the parsed ranges leaves the answer to the handler. The request is the server's own
+// non-const object, handed to handlers as const.
+void ForgetRange(const httplib::Request& req) {
+    const_cast<httplib::Request&>(req).ranges.clear();
+}
+
+enum class RangeAnswer { kWhole, kPart, kUnsatisfiable };
+
+// One range of bytes=START-, START-END or -LENGTH, over a body of `size` bytes; several ranges or a
+// malformed one give the whole body.
+RangeAnswer ParseRange(const std::string& header, size_t size, size_t& first, size_t& last) {
+    const std::string prefix = "bytes=";
+    if (header.compare(0, prefix.size(), prefix) != 0) return RangeAnswer::kWhole;
+    const std::string spec = header.substr(prefix.size());
+    const size_t dash = spec.find('-');
+    if (dash == std::string::npos || spec.find(',') != std::string::npos) return RangeAnswer::kWhole;
+    auto number = [](const std::string& digits, size_t& value) {
+        if (digits.empty() || digits.size() > 18 ||
+            digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::stoull(digits);
+        return true;
+    };
+    const std::string from = spec.substr(0, dash);
+    const std::string to = spec.substr(dash + 1);
+    size_t start = 0;
+    size_t stop = 0;
+    if (from.empty()) {
+        if (!number(to, stop)) return RangeAnswer::kWhole;
+        if (stop == 0 || size == 0) return RangeAnswer::kUnsatisfiable;
+        first = size - std::min(stop, size);
+        last = size - 1;
+        return RangeAnswer::kPart;
+    }
+    if (!number(from, start)) return RangeAnswer::kWhole;
+    if (to.empty()) {
+        stop = size;
+    } else if (!number(to, stop) || stop < start) {
+        return RangeAnswer::kWhole;
+    }
+    if (start >= size) return RangeAnswer::kUnsatisfiable;
+    first = start;
+    last = std::min(stop, size - 1);
+    return RangeAnswer::kPart;
+}
+
 int PictureSizeIndex(const std::string& name) {
     if (name == "small") return 0;
     if (name == "medium") return 1;
@@ -205,7 +486,28 @@ int PictureSizeIndex(const std::string& name) {
 }
 
 void AddRoutes(httplib::Server& server, const Options& options, const SampleWorld& world,
-               const Sender& sender) {
+               const Sender& sender, Traffic& traffic) {
+    // Refusals come before any route, and their short pages at once.
+    server.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+        if (options.noRange) ForgetRange(req);
+        if (options.rateLimit > 0 && !traffic.limiter.Take()) {
+            ForgetRange(req);
+            res.status = 429;
+            res.set_header("Retry-After", std::to_string(options.retryAfter));
+            res.set_content(HtmlPage("Error 429", "Too many requests: the demo service takes " +
+                                                      std::to_string(options.rateLimit) + " a second."),
+                            "text/html");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (options.failEvery > 0 && ++traffic.requests % options.failEvery == 0) {
+            ForgetRange(req);
+            res.status = 503;
+            res.set_content(HtmlPage("Error 503", "The demo service is briefly unavailable."), "text/html");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+
     auto rest = [&](const httplib::Request& req, httplib::Response& res) {
         if (options.errorStatus != 0) {
             res.status = options.errorStatus;
@@ -213,25 +515,95 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
             return;
         }
         const std::string method = req.get_param_value("method");
+        const std::string value = req.get_param_value(QueryKeyOf(method).c_str());
         std::string answer;
         if (req.get_param_value("api_key") != kApiKey) {
             answer = ErrorAnswer(100, "Invalid API Key");
         } else {
-            const std::string value = req.get_param_value(QueryKeyOf(method).c_str());
             answer = options.rawDir.empty() ? world.Answer(method, value)
                                             : RawAnswer(options.rawDir, method, value);
         }
-        sender.Send(res, std::move(answer), kXmlType);
+        if (!IsChosen(options, method, value)) {
+            sender.Send(res, std::move(answer), kXmlType);
+            return;
+        }
+        Delivery delivery;
+        delivery.bytesPerSecond = options.trickle;
+        if (options.failAnswer) answer = ErrorAnswer(1, options.failMessage);
+        const char* type = kXmlType;
+        switch (options.badAnswer) {
+            case BadAnswer::kNone:
+                break;
+            case BadAnswer::kHtml:
+                answer = HtmlPage("Service Unavailable", "Please try again later.");
+                type = "text/html";
+                break;
+            case BadAnswer::kEmpty:
+                answer.clear();
+                break;
+            case BadAnswer::kNoContent:
+                sender.Delay();
+                res.status = 204;
+                return;
+            case BadAnswer::kShort:
+                delivery.cutAfter = static_cast<long>(answer.size() / 2);
+                break;
+            case BadAnswer::kGzip:
+                answer = GzipBytes(answer);
+                delivery.asIs = true;  // no Content-Encoding may tell the client
+                break;
+            case BadAnswer::kUtf16:
+                answer = Utf16Le(answer);
+                type = "text/xml; charset=utf-16";
+                break;
+            case BadAnswer::kDeep:
+                answer = DeepAnswer();
+                break;
+            case BadAnswer::kNoRoot:
+                answer = RenamedRoot(std::move(answer));
+                break;
+        }
+        sender.Send(res, std::move(answer), type, delivery);
     };
     server.Get("/api/rest/", rest);
     server.Get("/api/rest", rest);
 
-    server.Get(R"(/([^/]+)/([^/]+)/(small|medium|big|large)\.jpg)",
-               [&](const httplib::Request& req, httplib::Response& res) {
-                   const std::string seed = req.matches[1].str() + "/" + req.matches[2].str();
-                   // Browsers sniff pictures, so PNG bytes show fine under a .jpg address.
-                   sender.Send(res, PictureBytes(seed, PictureSizeIndex(req.matches[3].str())), "image/png");
-               });
+    server.Get(R"(/([^/]+)/([^/]+)/(small|medium|big|large)\.jpg)", [&](const httplib::Request& req,
+                                                                        httplib::Response& res) {
+        ForgetRange(req);
+        if (options.htmlPictures) {
+            sender.Send(res, HtmlPage("Picture unavailable", "This picture cannot be shown."), "text/html");
+            return;
+        }
+        const std::string seed = req.matches[1].str() + "/" + req.matches[2].str();
+        const int sizeIndex = PictureSizeIndex(req.matches[3].str());
+        // Browsers sniff pictures, so PNG bytes show fine under a .jpg address.
+        std::string picture =
+            options.pictureKb > 0
+                ? JpegPictureBytes(seed, sizeIndex, static_cast<size_t>(options.pictureKb) * 1024)
+                : PictureBytes(seed, sizeIndex);
+        const char* type = options.pictureKb > 0 ? "image/jpeg" : "image/png";
+        res.set_header("Accept-Ranges", options.noRange ? "none" : "bytes");
+        size_t first = 0;
+        size_t last = 0;
+        const RangeAnswer range =
+            options.noRange || !req.has_header("Range")
+                ? RangeAnswer::kWhole
+                : ParseRange(req.get_header_value("Range"), picture.size(), first, last);
+        const std::string size = std::to_string(picture.size());
+        if (range == RangeAnswer::kPart) {
+            res.status = 206;
+            res.set_header("Content-Range",
+                           "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + size);
+            picture = picture.substr(first, last - first + 1);
+        } else if (range == RangeAnswer::kUnsatisfiable) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + size);
+            sender.Delay();
+            return;
+        }
+        sender.Send(res, std::move(picture), type);
+    });
 
     server.Get("/echo-headers", [&](const httplib::Request& req, httplib::Response& res) {
         std::string lines;
@@ -260,6 +632,16 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
     });
 }
 
+// The counts a benchmark reads from the end of the log; once, whichever way the service stops.
+void PrintCounts(const Options& options, const Traffic& traffic) {
+    static std::atomic<bool> printed{false};
+    if (printed.exchange(true)) return;
+    if (options.rateLimit > 0)
+        std::fprintf(stderr, "zorbi-demo-service: 429 answers: %ld\n", traffic.tooMany.load());
+    if (options.failEvery > 0)
+        std::fprintf(stderr, "zorbi-demo-service: 503 answers: %ld\n", traffic.unavailable.load());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -276,6 +658,7 @@ int main(int argc, char** argv) {
 
     const SampleWorld world(options.world);
     const Sender sender(options);
+    Traffic traffic(options.rateLimit);
     httplib::Server server;
     // Idle kept-alive connections and stalled answers each hold a worker.
     server.new_task_queue = [] { return new httplib::ThreadPool(64); };
@@ -283,11 +666,16 @@ int main(int argc, char** argv) {
     server.set_keep_alive_timeout(120);
     // Headers and body go out in separate writes: without this, Nagle and delayed ACKs stall each answer.
     server.set_tcp_nodelay(true);
-    server.set_logger([](const httplib::Request& req, const httplib::Response& res) {
-        std::fprintf(stderr, "%s:%d \"%s %s\" %d\n", req.remote_addr.c_str(), req.remote_port,
-                     req.method.c_str(), req.target.c_str(), res.status);
+    server.set_logger([&options, &traffic](const httplib::Request& req, const httplib::Response& res) {
+        std::string count;
+        if (res.status == 429 && options.rateLimit > 0)
+            count = " [429 answers: " + std::to_string(++traffic.tooMany) + "]";
+        else if (res.status == 503 && options.failEvery > 0)
+            count = " [503 answers: " + std::to_string(++traffic.unavailable) + "]";
+        std::fprintf(stderr, "%s:%d \"%s %s\" %d%s\n", req.remote_addr.c_str(), req.remote_port,
+                     req.method.c_str(), req.target.c_str(), res.status, count.c_str());
     });
-    AddRoutes(server, options, world, sender);
+    AddRoutes(server, options, world, sender, traffic);
 
     int port = options.port;
     if (port == 0) {
@@ -301,7 +689,7 @@ int main(int argc, char** argv) {
     }
 
     static std::atomic<bool> finished{false};
-    std::thread([&server, signals] {
+    std::thread([&server, &options, &traffic, signals] {
         int received = 0;
         sigwait(&signals, &received);
         stopping = true;
@@ -309,12 +697,14 @@ int main(int argc, char** argv) {
         // The server waits for idle kept-alive connections to time out before it returns; a short grace
         // period lets answers in flight finish, then the process ends regardless.
         for (int i = 0; i < 20 && !finished; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        PrintCounts(options, traffic);
         std::fflush(nullptr);
         std::_Exit(0);
     }).detach();
 
     std::cout << "listening on http://127.0.0.1:" << port << std::endl;
     server.listen_after_bind();
+    PrintCounts(options, traffic);
     finished = true;
     return 0;
 }
