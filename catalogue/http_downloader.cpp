@@ -30,6 +30,12 @@ size_t CollectBody(char* data, size_t size, size_t count, void* userData) {
     return length;
 }
 
+// Abandons the transfer once the interrupt flag is set.
+int AbandonWhenInterrupted(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const auto* interrupt = static_cast<const std::atomic<bool>*>(flag);
+    return interrupt && interrupt->load() ? 1 : 0;
+}
+
 // Frees the easy handle and its header list on every way out of Download.
 struct EasyRequest {
     CURL* handle = curl_easy_init();
@@ -67,22 +73,31 @@ void HttpDownloader::SetProxyPort(int port) {
     proxyPort_ = (port >= 1 && port <= 65535) ? port : 80;
 }
 
-void HttpDownloader::SetTimeouts(long connectSeconds, long idleSeconds) {
+void HttpDownloader::SetTimeouts(long connectSeconds, long idleSeconds, long totalSeconds) {
     connectTimeout_ = connectSeconds;
     idleTimeout_ = idleSeconds;
+    totalTimeout_ = totalSeconds;
 }
 
 int HttpDownloader::Download(std::string fileName, std::string url) {
+    const Result result = Fetch(url);
+    if (result.outcome != Result::Received) return -1;
+    if (!WriteFileAtomic(fileName, result.body)) return 0;
+    return static_cast<int>(result.body.size());
+}
+
+HttpDownloader::Result HttpDownloader::Fetch(const std::string& url) {
+    Result result;
     EasyRequest request;
     CURL* curl = request.handle;
-    if (!curl) return -1;
+    if (!curl) return result;
 
     // The three header lines of the design and nothing else of our own; an empty "Accept:" removes
     // the line libcurl would add.
     for (const char* line :
          {"Content-Type: text/html", "Proxy-Connection: Keep-Alive", "User-Agent: MSIE/1.0", "Accept:"}) {
         curl_slist* extended = curl_slist_append(request.headers, line);
-        if (!extended) return -1;
+        if (!extended) return result;
         request.headers = extended;
     }
 
@@ -106,6 +121,12 @@ int HttpDownloader::Download(std::string fileName, std::string url) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout_);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, idleTimeout_);
+    // A body that trickles in never ends by the idle limit alone.
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, totalTimeout_);
+    // libcurl calls this at least once a second, also while nothing arrives.
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, AbandonWhenInterrupted);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, interrupt_);
     // Lets libcurl refuse an announced oversized body before reading it.
     curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(DownloadBufferSize));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CollectBody);
@@ -121,13 +142,20 @@ int HttpDownloader::Download(std::string fileName, std::string url) {
     }
 
     // Transfer errors include a body cut short of its Content-Length and a body refused as too large.
-    if (curl_easy_perform(curl) != CURLE_OK || body.tooLarge) return -1;
-
-    // An error page must not replace a good cached answer.
-    long status = 0;
+    const CURLcode code = curl_easy_perform(curl);
+    long status = 0, connectStatus = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) return -1;
-
-    if (!WriteFileAtomic(fileName, body.bytes)) return 0;
-    return static_cast<int>(body.bytes.size());
+    curl_easy_getinfo(curl, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
+    if (code == CURLE_ABORTED_BY_CALLBACK) {
+        result.outcome = Result::Interrupted;
+    } else if (connectStatus == 407 || (code == CURLE_OK && (status < 200 || status > 299))) {
+        // A proxy refusing a tunnel answers the CONNECT; one refusing plain HTTP answers the request.
+        result.outcome = Result::HttpError;
+        result.status = connectStatus == 407 ? connectStatus : status;
+    } else if (code == CURLE_OK && !body.tooLarge) {
+        result.outcome = Result::Received;
+        result.status = status;
+        result.body = std::move(body.bytes);
+    }
+    return result;
 }

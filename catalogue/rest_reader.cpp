@@ -117,13 +117,47 @@ bool RestReader::LoadChecked(const std::string& osPath, struct stat& info) {
         text.resize(got);
     }
     ::close(fd);
-    if (!readable || text.size() > kMaxAnswerBytes || XmlNestingDepth(text) > kMaxNestingDepth) return false;
+    return readable && Parse(text, document_);
+}
+
+bool RestReader::Parse(const std::string& text, TiXmlDocument& document) {
+    document.Clear();
+    if (text.size() > kMaxAnswerBytes || XmlNestingDepth(text) > kMaxNestingDepth) return false;
     // TinyXML steps over the whole length a UTF-8 lead byte announces without looking for the end of
     // the text: from the buffer LoadFile makes, an answer ending inside such a sequence was read past
     // its end. The parser gets the text as LoadFile would hand it over, followed by padding.
     const std::string parsed = ParseBuffer(text);
-    document_.Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
-    return !document_.Error();
+    document.Parse(parsed.c_str(), nullptr, TIXML_ENCODING_UNKNOWN);
+    return !document.Error();
+}
+
+namespace {
+
+// The status of a parsed answer: its root must be rsp with a stat attribute.
+RestReader::AnswerKind KindOf(const TiXmlDocument& document) {
+    const TiXmlElement* root = document.RootElement();
+    const char* stat = root ? root->Attribute("stat") : nullptr;
+    if (!stat || std::string_view(root->Value()) != "rsp") return RestReader::AnswerKind::Unreadable;
+    if (std::string_view(stat) == "ok") return RestReader::AnswerKind::Ok;
+    if (std::string_view(stat) == "fail") return RestReader::AnswerKind::Fail;
+    return RestReader::AnswerKind::Unreadable;
+}
+
+}  // namespace
+
+RestReader::AnswerKind RestReader::CheckAnswer(const std::string& text, std::string* errorMessage) {
+    TiXmlDocument document;
+    if (!Parse(text, document)) return AnswerKind::Unreadable;
+    const AnswerKind kind = KindOf(document);
+    if (kind == AnswerKind::Fail && errorMessage) {
+        const TiXmlElement* error = document.RootElement()->FirstChildElement();
+        *errorMessage = error ? Utf8ToGbk(AttributeOf(error, "msg")) : "";
+    }
+    return kind;
+}
+
+bool RestReader::HoldsAnswer(std::string fileName) {
+    return Load(fileName) && KindOf(document_) == AnswerKind::Ok;
 }
 
 RestReader::RestReader(AlbumCatalogue& catalogue, std::string pictureHost)
@@ -171,15 +205,13 @@ std::string RestReader::ReadUser(std::string fileName) {
 }
 
 int RestReader::ReadAlbumList(std::string fileName) {
-    catalogue_.albumCount = 0;
-    catalogue_.photoTotal = 0;
+    catalogue_.ClearAlbums();  // nothing of an earlier load stays behind
     if (!Load(fileName)) return 0;
     const TiXmlElement* root = document_.FirstChildElement();
     const TiXmlElement* albums = root ? root->FirstChildElement("albums") : nullptr;
     const TiXmlElement* element = albums ? albums->FirstChildElement("album") : nullptr;
     for (int i = 0; element && i < MaxAlbums; ++i, element = element->NextSiblingElement()) {
         AlbumInfo& album = catalogue_.albums[i];
-        album.Clear();  // nothing of an earlier load stays behind
         catalogue_.albumCount = i + 1;
         album.id = AttributeOf(element, "id").bytes;
         album.photoCount = PhotoCountOf(element);
@@ -205,6 +237,7 @@ int RestReader::ReadAlbumPhotos(std::string fileName, int albumIndex) {
                     AttributeOf(element, "filename").bytes;
         photo.title = Utf8ToGbk(AttributeOf(element, "title"));
     }
+    record.listedCount = n;
     return n;
 }
 

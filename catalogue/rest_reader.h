@@ -21,6 +21,14 @@ class RestReader {
     RestReader(AlbumCatalogue& catalogue, std::string pictureHost);
     virtual ~RestReader() = default;
 
+    enum class AnswerKind { Ok, Fail, Unreadable };
+    // What a downloaded answer is: a service answer (root rsp, stat "ok"), the service's own error
+    // (stat "fail"; errorMessage receives its message, GBK), or anything else, refused with the same
+    // size and depth limits as the readers'.
+    static AnswerKind CheckAnswer(const std::string& text, std::string* errorMessage = nullptr);
+    // True when the cached file is a service answer with stat "ok"; an error answer counts as missing.
+    bool HoldsAnswer(std::string fileName);
+
     // Every text these return or store is GBK, but ids, secrets and the user name, which are the
     // answer's bytes.
 
@@ -30,7 +38,7 @@ class RestReader {
     std::string ReadUser(std::string fileName);
     // Replaces the albums by those of the list; returns the new albumCount (0 when unreadable).
     int ReadAlbumList(std::string fileName);
-    // Fills at most photoCount photos of the album; returns how many it filled.
+    // Fills at most photoCount photos of the album and sets its listedCount; returns how many it filled.
     int ReadAlbumPhotos(std::string fileName, int albumIndex);
     // Sets secret and description of one photo; 1 when the answer held a photo, else 0.
     int ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex);
@@ -39,6 +47,8 @@ class RestReader {
     bool Load(const std::string& fileName);
     // Reads and parses the file; `info` receives its status (all zero when it cannot be opened).
     bool LoadChecked(const std::string& osPath, struct stat& info);
+    // Parses an answer's text within the size and depth limits.
+    static bool Parse(const std::string& text, TiXmlDocument& document);
 
     AlbumCatalogue& catalogue_;
     std::string pictureHost_;

@@ -1,14 +1,23 @@
 #include "jobs/update_albums.h"
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
+#include <vector>
 
+#include "output/link_format.h"
 #include "output/report_writer.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
 #include "platform/text_format.h"
 
 namespace {
+
+const char kNetworkError[] = "网络错误。请检查网络是否连通，HTTP代理是否设置正确!";
+
+std::string WriteFailedText(const std::string& path, int error) {
+    return Format(GBK("无法写入文件：%s（%s）").c_str(), path.c_str(), SystemErrorText(error).c_str());
+}
 
 // One run of the workflow; the member functions are its stages.
 class UpdateRun {
@@ -24,16 +33,20 @@ class UpdateRun {
         c_.progress.Close();
         return false;
     }
-    // Downloads an answer in a network update; false when the request failed.
-    bool Fetch(const std::string& file, const std::string& url) {
-        return fromCache_ || downloader_->Download(file, url) >= 0;
-    }
+    // In a network update, brings one answer into the cache: it replaces the cached file only when it
+    // is a service answer with stat "ok". False when the run has ended (its text set). An interrupted
+    // request replaces nothing and returns true: the stages stop at their next check.
+    bool Fetch(const std::string& relativePath, const std::string& url);
     // The caption of a stage: the local text, or "正在从" + the user's host + the network text.
     std::string Caption(const char* local, const char* network) const {
         if (fromCache_) return Utf8ToGbk(local);
         return GBK("正在从") + c_.catalogue.userName + "." + c_.service.domain() + Utf8ToGbk(network);
     }
+    std::string CacheFile(const std::string& relativePath) const {
+        return JoinPath(userFolder_, relativePath);
+    }
 
+    bool MakeFolders();
     bool ReadUserStage();
     bool ReadListStage();
     bool ReadPhotosStage();
@@ -43,11 +56,56 @@ class UpdateRun {
     const bool fromCache_;
     std::string userFolder_;
     std::unique_ptr<HttpDownloader> downloader_;
+    std::vector<bool> photosRead_;  // per album: its photo list was read in this run
     int readCounter_ = 0;
     int detailCounter_ = 0;
 };
 
-const char kNetworkError[] = "网络错误。请检查网络是否连通，HTTP代理是否设置正确!";
+bool UpdateRun::Fetch(const std::string& relativePath, const std::string& url) {
+    if (fromCache_) return true;
+    const HttpDownloader::Result result = downloader_->Fetch(url);
+    switch (result.outcome) {
+        case HttpDownloader::Result::Interrupted:
+            return true;
+        case HttpDownloader::Result::NetworkError:
+            return End(GBK(kNetworkError));
+        case HttpDownloader::Result::HttpError:
+            if (result.status == 407)
+                return End(GBK("代理服务器拒绝了用户名或密码（HTTP 407），请在设置中检查代理。"));
+            return End(Format(GBK("服务器返回错误（HTTP %d），本地缓存保持不变。").c_str(),
+                              static_cast<int>(result.status)));
+        case HttpDownloader::Result::Received:
+            break;
+    }
+    std::string message;
+    switch (RestReader::CheckAnswer(result.body, &message)) {
+        case RestReader::AnswerKind::Fail:
+            // The service's own error is reported and never cached: a stored one would stand in for
+            // the answer in every later run.
+            if (!message.empty()) return End(message);
+            return true;
+        case RestReader::AnswerKind::Unreadable:
+            return End(Format(GBK("服务器返回的数据无法识别（%s），本地缓存保持不变。").c_str(),
+                              relativePath.c_str()));
+        case RestReader::AnswerKind::Ok:
+            break;
+    }
+    const std::string file = CacheFile(relativePath);
+    if (!WriteFileAtomic(file, result.body)) return End(WriteFailedText(file, errno));
+    return true;
+}
+
+bool UpdateRun::MakeFolders() {
+    for (const char* sub : {"", "rest", "rest/albums", "rest/photos"}) {
+        const std::string folder = *sub ? JoinPath(userFolder_, sub) : userFolder_;
+        if (!MakeDirectories(folder)) {
+            return End(Format(GBK("无法创建文件夹：%s（%s）").c_str(), folder.c_str(),
+                              SystemErrorText(errno).c_str()));
+        }
+        RemoveStaleTemporaryFiles(folder);  // left by a run that was killed mid-write
+    }
+    return true;
+}
 
 bool UpdateRun::Run() {
     AlbumCatalogue& catalogue = c_.catalogue;
@@ -56,11 +114,9 @@ bool UpdateRun::Run() {
     // The name becomes a folder: one that cannot name a folder safely is no user of ours.
     if (!AppSettings::IsValidUserName(c_.selectedUser)) return End(GBK("找不到用户信息。"));
     userFolder_ = UserFolder(c_.settings, c_.selectedUser);
-    for (const char* sub : {"", "rest", "rest/albums", "rest/photos"}) {
-        const std::string folder = *sub ? JoinPath(userFolder_, sub) : userFolder_;
-        MakeDirectory(folder);
-        RemoveStaleTemporaryFiles(folder);  // left by a run that was killed mid-write
-    }
+    // A rebuild reads what is there and creates nothing for a user without a cache.
+    if (fromCache_ && !FileExists(CacheFile("rest/user.xml"))) return End(GBK("找不到用户信息。"));
+    if (!MakeFolders()) return false;
 
     std::this_thread::sleep_for(std::chrono::milliseconds(c_.startPauseMs));
     progress.SetRange(0, 100);
@@ -69,6 +125,7 @@ bool UpdateRun::Run() {
         downloader_ = c_.makeDownloader();
         downloader_->SetProxy(c_.settings.proxyServer, c_.settings.proxyUser, c_.settings.proxyPassword);
         downloader_->SetProxyPort(c_.settings.proxyPort);
+        downloader_->SetInterruptFlag(&progress.interruptRequested);
     }
 
     if (!ReadUserStage() || !ReadListStage()) return false;
@@ -83,11 +140,8 @@ bool UpdateRun::ReadUserStage() {
     AlbumCatalogue& catalogue = c_.catalogue;
     c_.progress.SetCaption(Caption("正在从本地读取相册信息", "更新相册信息"));
     c_.progress.SetText(GBK("正在读取用户信息..."));
-    const std::string file = JoinPath(userFolder_, "rest/user.xml");
-    if (!Fetch(file, c_.service.UserRequest(catalogue.userName))) return End(GBK(kNetworkError));
-    const std::string error = c_.reader.ReadError(file);
-    if (!error.empty()) return End(error);
-    catalogue.userId = c_.reader.ReadUser(file);
+    if (!Fetch("rest/user.xml", c_.service.UserRequest(catalogue.userName))) return false;
+    catalogue.userId = c_.reader.ReadUser(CacheFile("rest/user.xml"));
     c_.progress.SetPos(30);
     if (catalogue.userId.empty()) return End(GBK("找不到用户信息。"));
     return true;
@@ -97,13 +151,12 @@ bool UpdateRun::ReadListStage() {
     AlbumCatalogue& catalogue = c_.catalogue;
     JobProgress& progress = c_.progress;
     progress.SetText(GBK("正在读取相册列表..."));
-    const std::string file = JoinPath(userFolder_, "rest/list.xml");
-    if (!Fetch(file, c_.service.AlbumListRequest(catalogue.userId))) return End(GBK(kNetworkError));
-    const std::string error = c_.reader.ReadError(file);
-    if (!error.empty()) return End(error);
-    c_.reader.ReadAlbumList(file);
+    if (!Fetch("rest/list.xml", c_.service.AlbumListRequest(catalogue.userId))) return false;
+    c_.reader.ReadAlbumList(CacheFile("rest/list.xml"));
+    photosRead_.assign(static_cast<size_t>(catalogue.albumCount), false);
 
-    WriteIndexPage(catalogue, userFolder_);
+    const PageWrite index = WriteIndexPage(catalogue, userFolder_);
+    if (!index.ok()) return End(WriteFailedText(index.failedPath, index.error));
     progress.SetPos(90);
     progress.SetText(Format(GBK("共%d个相册，%d张图片").c_str(), catalogue.albumCount, catalogue.photoTotal));
     progress.SetPos(100);
@@ -125,11 +178,10 @@ bool UpdateRun::ReadPhotosStage() {
         progress.SetText(Format(GBK("读取相册【%s】...").c_str(), album.title.str().c_str()));
         // An id unfit as a file name is treated as an answer that is missing.
         if (!IsSafeFileId(album.id)) continue;
-        const std::string file = JoinPath(userFolder_, "rest/albums/" + album.id.str() + ".xml");
-        if (!Fetch(file, c_.service.AlbumPhotosRequest(album.id))) return End(GBK(kNetworkError));
-        const std::string error = c_.reader.ReadError(file);
-        if (!error.empty()) return End(error);
-        readCounter_ += c_.reader.ReadAlbumPhotos(file, i);
+        const std::string file = "rest/albums/" + album.id.str() + ".xml";
+        if (!Fetch(file, c_.service.AlbumPhotosRequest(album.id))) return false;
+        readCounter_ += c_.reader.ReadAlbumPhotos(CacheFile(file), i);
+        photosRead_[static_cast<size_t>(i)] = true;
         progress.SetPos(readCounter_);
     }
     return true;
@@ -145,25 +197,28 @@ bool UpdateRun::ReadDetailsStage() {
     if (detailMode <= DetailNone) return true;
     for (int i = 0; i < catalogue.albumCount; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
-        for (int j = 0; j < album.photoCount && !progress.interruptRequested; ++j) {
+        const int listed = ListedPhotos(album);
+        int j = 0;
+        for (; j < listed && !progress.interruptRequested; ++j) {
             const PhotoInfo& photo = album.photos[j];
             if (IsSafeFileId(photo.id)) {
-                const std::string file = JoinPath(userFolder_, "rest/photos/" + photo.id.str() + ".xml");
+                const std::string file = "rest/photos/" + photo.id.str() + ".xml";
+                // An error answer that an earlier version stored counts as missing.
                 const bool fetch =
-                    !fromCache_ && (detailMode == DetailNetwork ||
-                                    (detailMode == DetailLocalThenNetwork && !FileExists(file)));
-                if (fetch && !Fetch(file, c_.service.PhotoInfoRequest(photo.id)))
-                    return End(GBK(kNetworkError));
-                const std::string error = c_.reader.ReadError(file);
-                if (!error.empty()) return End(error);
-                if (c_.reader.ReadPhotoInfo(file, i, j)) ++detailCounter_;
+                    !fromCache_ && (detailMode == DetailNetwork || (detailMode == DetailLocalThenNetwork &&
+                                                                    !c_.reader.HoldsAnswer(CacheFile(file))));
+                if (fetch && !Fetch(file, c_.service.PhotoInfoRequest(photo.id))) return false;
+                if (c_.reader.ReadPhotoInfo(CacheFile(file), i, j)) ++detailCounter_;
             }
             progress.SetPos(detailCounter_);
             progress.SetText(Format(GBK("共%d张图片, 已读取%d张(相册'%s'-图片'%s')").c_str(),
                                     catalogue.photoTotal, detailCounter_, album.title.str().c_str(),
                                     photo.title.str().c_str()));
         }
-        WriteAlbumPages(album, userFolder_, c_.outputTemplate);
+        // After an interrupt, an album not read in full keeps the pages it had.
+        if (!photosRead_[static_cast<size_t>(i)] || j < listed) continue;
+        const PageWrite pages = WriteAlbumPages(album, userFolder_, c_.outputTemplate);
+        if (!pages.ok()) return End(WriteFailedText(pages.failedPath, pages.error));
     }
     return true;
 }

@@ -1,5 +1,7 @@
 #include "output/link_format.h"
 
+#include <algorithm>
+
 #include "platform/codepage.h"
 #include "platform/text_format.h"
 
@@ -26,18 +28,54 @@ std::string PictureAddress(std::string_view baseUrl, int sizeIndex) {
     return std::string(baseUrl) + kSuffixes[sizeIndex];
 }
 
-std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex) {
+std::string HtmlEscape(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    // Byte by byte: none of these bytes is ever the second byte of a GBK character.
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            case '\'':
+                escaped += "&#39;";
+                break;
+            default:
+                escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex,
+                           FieldText fields) {
+    const auto field = [fields](std::string_view value) {
+        return fields == FieldText::HtmlEscaped ? HtmlEscape(value) : std::string(value);
+    };
     std::string text = templ;
-    ReplaceAll(text, "$url", PictureAddress(photo.url.view(), sizeIndex));
-    ReplaceAll(text, "$title", photo.title.view());
-    ReplaceAll(text, "$description", photo.description.view());
-    ReplaceAll(text, "$secret", photo.secret.view());
+    ReplaceAll(text, "$url", field(PictureAddress(photo.url.view(), sizeIndex)));
+    ReplaceAll(text, "$title", field(photo.title.view()));
+    ReplaceAll(text, "$description", field(photo.description.view()));
+    ReplaceAll(text, "$secret", field(photo.secret.view()));
     return text;
+}
+
+int ListedPhotos(const AlbumInfo& album) {
+    return std::clamp(std::min(album.listedCount, album.photoCount), 0, MaxPhotosPerAlbum);
 }
 
 std::string BuildLinkList(const AlbumInfo& album, const std::string& templ, int sizeIndex) {
     std::string list;
-    for (int n = 1; n <= album.photoCount && n <= MaxPhotosPerAlbum; ++n) {
+    for (int n = 1; n <= ListedPhotos(album); ++n) {
         std::string entry = ExpandTemplate(album.photos[n - 1], templ, sizeIndex);
         ReplaceAll(entry, "$no", std::to_string(n));
         list += entry;

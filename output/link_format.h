@@ -21,10 +21,21 @@ const std::array<std::string, BuiltInFormatCount>& FormatTemplates();
 // The address of a picture in a size, or an empty text for an index outside 0 to 3.
 std::string PictureAddress(std::string_view baseUrl, int sizeIndex);
 
+// The text with "&", "<", ">", '"' and "'" written as HTML character references.
+std::string HtmlEscape(std::string_view text);
+
+// How a photo's fields go into a template: as they are (the clipboard and the preview, which users
+// paste into other sites' editors), or escaped for the report pages.
+enum class FieldText { AsIs, HtmlEscaped };
+
 // The template with "$url" (in the size given, 0 to 3), "$title", "$description" and "$secret"
 // replaced by the photo's fields, in that order; "$no" stays.
-std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex);
+std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex,
+                           FieldText fields = FieldText::AsIs);
 
-// The link list of the album's photos: each expansion with "$no" replaced by its position, followed
-// by "<br>\r\n".
+// How many of the album's photos its lists and pages show: the records its photo list filled.
+int ListedPhotos(const AlbumInfo& album);
+
+// The link list of the album's listed photos: each expansion with "$no" replaced by its position,
+// followed by "<br>\r\n".
 std::string BuildLinkList(const AlbumInfo& album, const std::string& templ, int sizeIndex);

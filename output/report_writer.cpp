@@ -1,5 +1,7 @@
 #include "output/report_writer.h"
 
+#include <cerrno>
+
 #include "catalogue/zorbi_service.h"
 #include "output/link_format.h"
 #include "platform/codepage.h"
@@ -30,8 +32,8 @@ std::string AlbumPagePath(const std::string& userFolder, std::string_view albumI
     return JoinPath(userFolder, std::string(albumId) + "_" + std::to_string(sizeIndex) + ".htm");
 }
 
-void WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder) {
-    const std::string& userName = catalogue.userName;
+PageWrite WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder) {
+    const std::string userName = HtmlEscape(catalogue.userName);
     std::string page = PageStart(userName);
     page += "<div align='center'>";
     page += kHeadingStart;
@@ -43,27 +45,35 @@ void WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFold
         "mso-padding-alt:2.85pt 5.4pt 2.85pt 5.4pt'>\r\n";
     for (int i = 0; i < catalogue.albumCount && i < MaxAlbums; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
+        // An album whose id cannot name a file has no pages to link.
+        const bool linked = IsSafeFileId(album.id.view());
         page += "<tr>\r\n";
         page += kCellStart;
-        page += album.title.view();
+        page += HtmlEscape(album.title.view());
         page += "</td>\r\n";
         page += kCellStart + Format(GBK("%i张照片").c_str(), album.photoCount) + "</td>\r\n";
         for (int j = 0; j < SizeCount; ++j) {
             page += kCellStart;
-            page += "<a href=\"" + album.id.str() + "_" + std::to_string(j) + ".htm\" target=\"_blank\">";
-            page += SizeNames()[j];
-            page += "</a></td>\r\n";
+            if (linked) {
+                page += "<a href=\"" + album.id.str() + "_" + std::to_string(j) + ".htm\" target=\"_blank\">";
+                page += SizeNames()[j];
+                page += "</a></td>\r\n";
+            } else {
+                page += SizeNames()[j] + "</td>\r\n";
+            }
         }
         page += "</tr>\r\n";
     }
     page += "</table>\r\n</div>\r\n</body>\r\n</html>";
-    WriteFileAtomic(IndexPagePath(userFolder), page);
+    const std::string path = IndexPagePath(userFolder);
+    if (!WriteFileAtomic(path, page)) return {path, errno};
+    return {};
 }
 
-void WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ) {
-    if (!IsSafeFileId(album.id.view())) return;
+PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ) {
+    if (!IsSafeFileId(album.id.view())) return {};
     const auto pagePath = [&](int size) { return AlbumPagePath(userFolder, album.id.view(), size); };
-    const std::string_view title = album.title.view();
+    const std::string title = HtmlEscape(album.title.view());
     for (int i = 0; i < SizeCount; ++i) {
         std::string page = PageStart(title);
         page += kHeadingStart;
@@ -74,21 +84,21 @@ void WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, cons
             if (j == i) {
                 page += SizeNames()[j] + "\r\n";
             } else {
-                page += "<a href='" + pagePath(j) + "'>" + SizeNames()[j] + "</a>\r\n";
+                page += "<a href='" + HtmlEscape(pagePath(j)) + "'>" + SizeNames()[j] + "</a>\r\n";
             }
             page += "&nbsp&nbsp&nbsp&nbsp";
         }
         page += "</div>\r\n";
         page += "<div>\r\n";
-        for (int n = 1; n <= album.photoCount && n <= MaxPhotosPerAlbum; ++n) {
+        for (int n = 1; n <= ListedPhotos(album); ++n) {
             std::string numbered = templ;
             ReplaceAll(numbered, "$no", std::to_string(n));
             page += "<p>";
-            page += ExpandTemplate(album.photos[n - 1], numbered, i);
+            page += ExpandTemplate(album.photos[n - 1], numbered, i, FieldText::HtmlEscaped);
             page += "</p>\r\n";
         }
         page += "</div>\r\n</body>\r\n</html>";
-        // A page that cannot be written skips the larger sizes too.
-        if (!WriteFileAtomic(pagePath(i), page)) return;
+        if (!WriteFileAtomic(pagePath(i), page)) return {pagePath(i), errno};
     }
+    return {};
 }

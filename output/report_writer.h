@@ -11,8 +11,18 @@ std::string IndexPagePath(const std::string& userFolder);
 // The path of an album's page of one size, USER/ALBUMID_SIZE.htm.
 std::string AlbumPagePath(const std::string& userFolder, std::string_view albumId, int sizeIndex);
 
-// Writes the user's index page into userFolder.
-void WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder);
+// The outcome of writing pages: empty when every page was written, else the page that was not and the
+// system's error number. A page that fails stops the pages after it.
+struct PageWrite {
+    std::string failedPath;
+    int error = 0;
+    bool ok() const { return failedPath.empty(); }
+};
 
-// Writes the album's four report pages into userFolder (nothing for an id unfit as a file name).
-void WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ);
+// Writes the user's index page into userFolder. Every service text in it is escaped for HTML; an
+// album whose id cannot name a file is listed without links.
+PageWrite WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder);
+
+// Writes the album's four report pages into userFolder (nothing for an id unfit as a file name), with
+// the photo fields escaped for HTML and the album's listed photos only.
+PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ);

@@ -2,6 +2,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "platform/codepage.h"
 
 std::string Format(const char* format, ...) {
     va_list args;
@@ -34,4 +37,10 @@ void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
     }
     result.append(text, start, std::string::npos);
     text.swap(result);
+}
+
+std::string SystemErrorText(int error) {
+    char buffer[256];
+    // The GNU strerror_r returns its text, which need not be in the buffer.
+    return Utf8ToGbk(strerror_r(error, buffer, sizeof buffer));
 }

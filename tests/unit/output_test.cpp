@@ -20,6 +20,7 @@ class OutputTest : public ::testing::Test {
         album.id = "a1";
         album.title = G("西湖");
         album.photoCount = 2;
+        album.listedCount = 2;
         album.photos[0].url = "H/a1/b2";
         album.photos[0].title = G("断桥");
         album.photos[0].description = "desc";
@@ -176,6 +177,30 @@ TEST_F(OutputTest, PreviewPageTextAndFile) {
     EXPECT_EQ(WritePreviewFile(dir.path(), page), dir / "temp.htm");
     EXPECT_EQ(ReadFile(dir / "temp.htm"), page);
     EXPECT_EQ(WritePreviewFile(dir / "missing", page), "");
+}
+
+}  // namespace
+
+namespace {
+
+// Texts from the service are data in the report pages, and as they are in the clipboard's lists.
+TEST_F(OutputTest, ReportPagesEscapeServiceTextsAndListOnlyFilledRecords) {
+    catalogue->userName = "<b>u";
+    AlbumInfo& album = catalogue->albums[0];
+    album.title = "<script>alert(1)</script>";
+    album.photos[0].title = "a&b \"q\" 'x'";
+    album.photoCount = 7;  // announces more than its photo list held
+    catalogue->albums[1].id = "../../etc/passwd#";
+    WriteIndexPage(*catalogue, dir.path());
+    WriteAlbumPages(album, dir.path(), "$no $title|");
+    const std::string index = ReadFile(IndexPagePath(dir.path()));
+    EXPECT_NE(index.find("<title>&lt;b&gt;u</title>"), std::string::npos);
+    EXPECT_NE(index.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+    EXPECT_EQ(index.find("passwd"), std::string::npos);  // an unsafe id is listed without a link
+    const std::string page = ReadFile(AlbumPagePath(dir.path(), "a1", 0));
+    EXPECT_EQ(page.find("<script>"), std::string::npos);
+    EXPECT_NE(page.find("<p>1 a&amp;b &quot;q&quot; &#39;x&#39;|</p>\r\n<p>2 |</p>\r\n</div>"), std::string::npos);
+    EXPECT_EQ(BuildLinkList(album, "$no $title|", 0), "1 a&b \"q\" 'x'|<br>\r\n2 |<br>\r\n");
 }
 
 }  // namespace

@@ -53,12 +53,11 @@ class FakeDownloader : public HttpDownloader {
   public:
     FakeDownloader(std::map<std::string, std::string>& answers, std::vector<std::string>& requests)
         : answers_(answers), requests_(requests) {}
-    int Download(std::string fileName, std::string url) override {
+    Result Fetch(const std::string& url) override {
         requests_.push_back(url.substr(url.rfind('&') + 1));
         const auto answer = answers_.find(requests_.back());
-        if (answer == answers_.end()) return -1;
-        WriteFile(fileName, answer->second);
-        return static_cast<int>(answer->second.size());
+        if (answer == answers_.end()) return {};
+        return {Result::Received, 200, answer->second};
     }
 
   private:
@@ -181,8 +180,7 @@ TEST_F(UpdateAlbumsTest, LocalRebuildWithoutCacheFindsNoUser) {
     EXPECT_FALSE(Run(true));
     EXPECT_EQ(progress.events.back(), "close");
     EXPECT_EQ(GbkToUtf8(progress.resultText), "找不到用户信息。");
-    EXPECT_TRUE(std::filesystem::is_directory(UserFile("rest/photos")));
-    EXPECT_FALSE(Exists(UserFile("alice_index.htm")));
+    EXPECT_FALSE(Exists(UserFile("")));  // a rebuild creates nothing for a user without a cache
 }
 
 TEST_F(UpdateAlbumsTest, LocalRebuildWithUserFileOnlyWritesAnEmptyIndex) {
@@ -216,7 +214,7 @@ TEST_F(UpdateAlbumsTest, ServiceErrorAtTheUserStageEndsBeforeTheAlbumList) {
     EXPECT_FALSE(Run(false));
     EXPECT_EQ(progress.resultText, "User not found & gone");
     EXPECT_EQ(requests, std::vector<std::string>{"username=alice"});
-    EXPECT_EQ(ReadFile(UserFile("rest/user.xml")), answers["username=alice"]);
+    EXPECT_FALSE(Exists(UserFile("rest/user.xml")));  // an error answer is never cached
 }
 
 TEST_F(UpdateAlbumsTest, FailedDownloadEndsWithTheNetworkError) {
@@ -251,8 +249,9 @@ TEST_F(UpdateAlbumsTest, DetailModesOnASecondUpdate) {
     EXPECT_EQ(catalogue->albums[0].photos[1].secret, "s2");
 }
 
-TEST_F(UpdateAlbumsTest, InterruptDuringThePhotoStageStillWritesEveryAlbumPage) {
+TEST_F(UpdateAlbumsTest, InterruptDuringThePhotoStageKeepsThePagesItHad) {
     settings.detailMode = DetailNetwork;
+    WriteFile(UserFile("a2_3.htm"), "good page");
     progress.interruptOnText = "读取相册【First】...";
     EXPECT_TRUE(Run(false));
     EXPECT_FALSE(Has("text:读取相册【Second】..."));
@@ -260,8 +259,9 @@ TEST_F(UpdateAlbumsTest, InterruptDuringThePhotoStageStillWritesEveryAlbumPage) 
         std::count_if(requests.begin(), requests.end(), [](auto& r) { return r.rfind("photo_id", 0) == 0; }),
         0);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取2张图片，其中0张图片包含原图地址和描述信息");
-    EXPECT_TRUE(Exists(UserFile("a1_3.htm")));
-    EXPECT_TRUE(Exists(UserFile("a2_3.htm")));
+    // First's photo list was read but none of its details: neither album is rewritten.
+    EXPECT_FALSE(Exists(UserFile("a1_3.htm")));
+    EXPECT_EQ(ReadFile(UserFile("a2_3.htm")), "good page");
 }
 
 TEST_F(UpdateAlbumsTest, InterruptDuringTheListRefreshSkipsThePhotos) {
@@ -272,16 +272,20 @@ TEST_F(UpdateAlbumsTest, InterruptDuringTheListRefreshSkipsThePhotos) {
     EXPECT_TRUE(Run(true));
     EXPECT_EQ(view.rows, (std::vector<std::string>{"old1", "old2"}));
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取0张图片，其中0张图片包含原图地址和描述信息");
-    EXPECT_TRUE(Exists(UserFile("a1_0.htm")));
+    EXPECT_FALSE(Exists(UserFile("a1_0.htm")));
 }
 
-TEST_F(UpdateAlbumsTest, AlbumAnnouncingMorePhotosThanListedVisitsEverySlot) {
+TEST_F(UpdateAlbumsTest, AlbumAnnouncingMorePhotosThanListedShowsTheListedOnes) {
     answers["user_id=u1"] =
         "<rsp stat='ok'><albums><album id='a1' photos='4'><title>First</title></album></albums></rsp>";
     settings.detailMode = DetailNetwork;
     EXPECT_TRUE(Run(false));
     EXPECT_EQ(catalogue->albums[0].photoCount, 4);
-    EXPECT_EQ(Count("text:共4张图片, 已读取2张(相册'First'-图片'')"), 2);  // the two unfilled slots
+    EXPECT_EQ(Count("text:共4张图片, 已读取2张(相册'First'-图片'')"), 0);  // unfilled slots are skipped
+    const std::string page = ReadFile(UserFile("a1_0.htm"));
+    size_t entries = 0;
+    for (size_t at = page.find("<p>"); at != std::string::npos; at = page.find("<p>", at + 1)) ++entries;
+    EXPECT_EQ(entries, 2u);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共4张图片，已读取2张图片，其中2张图片包含原图地址和描述信息");
 }
 

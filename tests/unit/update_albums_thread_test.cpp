@@ -92,8 +92,9 @@ TEST_F(UpdateAlbumsThreadTest, InterruptFromAnotherThreadStopsThePhotoStageAtThe
     EXPECT_TRUE(progress.closed);
     // Albums a0 to a9 were read, none after; the detail stage read no photo.
     EXPECT_EQ(G("共120张图片，已读取30张图片，其中0张图片包含原图地址和描述信息"), progress.resultText);
-    // Every album page is still written after the interrupt.
-    EXPECT_TRUE(Exists(dir / "bob/a39_3.htm"));
+    // No album was read in full: none of the pages is rewritten.
+    EXPECT_FALSE(Exists(dir / "bob/a0_3.htm"));
+    EXPECT_FALSE(Exists(dir / "bob/a39_3.htm"));
 }
 
 TEST_F(UpdateAlbumsThreadTest, InterruptAtAnyMomentEndsWithTheSummary) {
