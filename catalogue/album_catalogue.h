@@ -19,13 +19,44 @@ struct PhotoInfo {
     void Clear();
 };
 
-struct AlbumInfo {
-    CompactText id;               // bytes
-    CompactText title;            // GBK
-    int photoCount = 0;           // as the album list announces it, 0 to MaxPhotosPerAlbum
-    PhotoInfo* photos = nullptr;  // MaxPhotosPerAlbum records of the catalogue's photo table
+// The photo table is zero-filled mapped memory whose records are never constructed: an empty record
+// must be all zero bytes, which holds while it is made of compact texts only.
+static_assert(CompactText::ZeroIsEmpty() && sizeof(PhotoInfo) == 5 * sizeof(CompactText),
+              "an empty PhotoInfo must be all zero bytes");
 
-    // Empties the record and every one of its photo records.
+// The MaxPhotosPerAlbum photo records of one album in the catalogue's table. Writable access raises a
+// high-water mark, so that emptying the album touches only the records that may hold something.
+class PhotoRecords {
+  public:
+    PhotoRecords() = default;
+    PhotoRecords(const PhotoRecords&) = delete;  // two marks over the same records would disagree
+    PhotoRecords& operator=(const PhotoRecords&) = delete;
+
+    PhotoInfo& operator[](int i) {
+        if (i >= highWater_) highWater_ = i + 1;
+        return records_[i];
+    }
+    const PhotoInfo& operator[](int i) const { return records_[i]; }
+
+    // One past the highest record handed out for writing since the last Clear.
+    int highWater() const { return highWater_; }
+    // Empties the records below the mark.
+    void Clear();
+
+  private:
+    friend struct AlbumCatalogue;
+    PhotoInfo* records_ = nullptr;
+    int highWater_ = 0;
+};
+
+struct AlbumInfo {
+    CompactText id;       // bytes
+    CompactText title;    // GBK
+    int photoCount = 0;   // as the album list announces it, 0 to MaxPhotosPerAlbum
+    int listedCount = 0;  // photo records the album's photo list filled, 0 to photoCount
+    PhotoRecords photos;  // records of the catalogue's photo table
+
+    // Empties the record and every photo record it may hold.
     void Clear();
 };
 
@@ -36,9 +67,12 @@ struct AlbumCatalogue {
     std::string userId;
     std::unique_ptr<AlbumInfo[]> albums;
 
+    // Empties every album and sets both counts to 0; the user stays.
+    void ClearAlbums();
+
   private:
-    // Every photo record of every album in one block: a million records are made at start-up, and
-    // one block can be mapped in large pages instead of ten thousand small ones.
+    // Every photo record of every album in one anonymous mapping: zero and free until written, so a
+    // million empty records cost nothing.
     class PhotoTable {
       public:
         PhotoTable();

@@ -10,7 +10,7 @@ class CompactText {
     CompactText(std::string_view text) { Assign(text); }
     CompactText(const CompactText& other) { Assign(other.view()); }
     CompactText(CompactText&& other) noexcept : data_(other.data_) { other.data_ = nullptr; }
-    ~CompactText() { Clear(); }
+    constexpr ~CompactText() { Clear(); }
 
     CompactText& operator=(const CompactText& other) {
         if (this != &other) Assign(other.view());
@@ -28,9 +28,13 @@ class CompactText {
     std::string str() const { return std::string(view()); }
     operator std::string_view() const { return view(); }
 
-    void Clear() {
+    constexpr void Clear() {
         if (data_) Release();
     }
+
+    // True while the empty text is a null pointer and nothing more: zero-filled memory then holds
+    // empty texts without being constructed.
+    static constexpr bool ZeroIsEmpty();
 
   private:
     void Release();
@@ -39,6 +43,10 @@ class CompactText {
 
     char* data_ = nullptr;  // the length, then the bytes
 };
+
+constexpr bool CompactText::ZeroIsEmpty() {
+    return sizeof(CompactText) == sizeof(char*) && CompactText().data_ == nullptr;
+}
 
 inline bool operator==(const CompactText& a, std::string_view b) {
     return a.view() == b;
