@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "catalogue/album_catalogue.h"
 #include "catalogue/rest_reader.h"
@@ -20,6 +21,26 @@ long ResidentKiB() {
         if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
     }
     return -1;
+}
+
+// Resident and huge-page KiB of the photo table: the one mapping of exactly its size.
+std::pair<long, long> PhotoTableKiB() {
+    const long tableKiB = static_cast<long>(sizeof(PhotoInfo)) * MaxAlbums * MaxPhotosPerAlbum / 1024;
+    std::ifstream smaps("/proc/self/smaps");
+    std::string line;
+    bool inTable = false;
+    long rss = -1, huge = -1;
+    while (std::getline(smaps, line)) {
+        long kib = 0;
+        if (std::sscanf(line.c_str(), "Size: %ld kB", &kib) == 1) {
+            inTable = kib == tableKiB;
+        } else if (inTable && std::sscanf(line.c_str(), "Rss: %ld kB", &kib) == 1) {
+            rss = kib;
+        } else if (inTable && std::sscanf(line.c_str(), "AnonHugePages: %ld kB", &kib) == 1) {
+            huge = kib;
+        }
+    }
+    return {rss, huge};
 }
 
 void Write(const std::filesystem::path& path, const std::string& text) {
@@ -63,10 +84,14 @@ int main() {
         for (int p = 0; p < kPhotos; ++p) details += reader.ReadPhotoInfo((dir / "info.xml").string(), a, p);
     }
     const long filled = ResidentKiB();
+    const auto [tableRss, tableHuge] = PhotoTableKiB();
     std::filesystem::remove_all(dir);
 
     std::printf("albums: %d photos: %d details: %d\n", catalogue->albumCount, photos, details);
     std::printf("empty_catalogue_rss_mib: %.1f\n", (empty - before) / 1024.0);
     std::printf("catalogue_rss_mib: %.1f\n", (filled - before) / 1024.0);
+    // Of that, the photo table itself and the part of it mapped in huge pages.
+    std::printf("photo_table_rss_mib: %.1f\n", tableRss / 1024.0);
+    std::printf("photo_table_huge_pages_mib: %.1f\n", tableHuge / 1024.0);
     return 0;
 }

@@ -13,13 +13,6 @@ CompactText& CompactText::operator=(CompactText&& other) noexcept {
     return *this;
 }
 
-size_t CompactText::size() const {
-    if (empty()) return 0;
-    size_t length;
-    std::memcpy(&length, data_, sizeof length);
-    return length;
-}
-
 void CompactText::Release() {
     std::free(data_);
     data_ = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 // A byte string of one pointer: a million catalogue records hold five texts each, most of them empty,
 // so an empty text must cost nothing but the pointer.
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,11 @@ class CompactText {
     }
 
     bool empty() const { return data_ == nullptr; }
-    size_t size() const;
+    size_t size() const {
+        size_t length = 0;
+        if (data_) std::memcpy(&length, data_, sizeof length);
+        return length;
+    }
     std::string_view view() const { return empty() ? std::string_view() : std::string_view(Bytes(), size()); }
     std::string str() const { return std::string(view()); }
     operator std::string_view() const { return view(); }
