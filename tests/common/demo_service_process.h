@@ -3,15 +3,18 @@
 // waited for) when the object goes away.
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
+#include "temp_dir.h"
 
 class DemoServiceProcess {
   public:
     // Starts the service with these switches (no --port: it picks a free one) and waits for its
     // "listening on" line. Throws std::runtime_error when it does not come up.
     explicit DemoServiceProcess(std::vector<std::string> switches = {});
-    ~DemoServiceProcess();
     DemoServiceProcess(const DemoServiceProcess&) = delete;
     DemoServiceProcess& operator=(const DemoServiceProcess&) = delete;
 
@@ -23,11 +26,10 @@ class DemoServiceProcess {
     // Stops the service with SIGTERM and waits for it; returns its exit status, or 128 + the signal
     // that ended it. Later calls return the same value.
     int Stop();
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return process_->pid(); }
 
   private:
-    pid_t pid_ = -1;
+    TempDir folder_{"zorbi-demo-service"};  // holds the log; goes after the service has stopped
     int port_ = 0;
-    int exitStatus_ = -1;
-    std::string logPath_;
+    std::optional<ChildProcess> process_;
 };

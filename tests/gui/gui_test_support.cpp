@@ -17,10 +17,6 @@ std::string Gbk(const char* utf8) {
     return Utf8ToGbk(utf8);
 }
 
-Workspace::Workspace() {
-    dir_.setAutoRemove(true);
-}
-
 void Workspace::WriteConfig(const std::string& text) const {
     QFile out(file("config.ini"));
     out.open(QIODevice::WriteOnly | QIODevice::Truncate);
@@ -39,7 +35,7 @@ std::string Workspace::ReadConfig() const {
 
 void Workspace::WriteCachedUser(const std::string& user,
                                 const std::vector<std::pair<std::string, int>>& albums) const {
-    const QDir base(dir_.path() + "/" + QString::fromStdString(user) + "/rest");
+    const QDir base(file(QString::fromStdString(user) + "/rest"));
     QDir().mkpath(base.filePath("albums"));
     QDir().mkpath(base.filePath("photos"));
     auto write = [](const QString& name, const std::string& text) {

@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QStringList>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -13,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
 #include "ui/web_browser2.h"
 
 // A main() for a QtTest class: the web engine's set-up must come before the application object.
@@ -28,9 +28,8 @@
 // A start-up folder of its own (the folder of config.ini and the output folder).
 class Workspace {
   public:
-    Workspace();
-    std::string path() const { return dir_.path().toStdString(); }
-    QString file(const QString& name) const { return dir_.filePath(name); }
+    std::string path() const { return dir_.path(); }
+    QString file(const QString& name) const { return QString::fromStdString(dir_.path()) + "/" + name; }
     void WriteConfig(const std::string& text) const;
     std::string ReadConfig() const;
     // A user's cache as an update leaves it: user.xml, list.xml and one photo list per album.
@@ -40,7 +39,7 @@ class Workspace {
     std::string ReadFile(const QString& name) const;
 
   private:
-    QTemporaryDir dir_;
+    TempDir dir_{"gui-test"};
 };
 
 // Catches the addresses handed to QDesktopServices::openUrl (install with setUrlHandler).

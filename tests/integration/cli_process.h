@@ -1,11 +1,11 @@
 #pragma once
 // Runs albumbrowser-cli as a user would: in a folder of its own, with the service's addresses set.
-#include <sys/types.h>
-
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 class CliProcess {
   public:
@@ -17,15 +17,14 @@ class CliProcess {
     CliProcess(CliProcess&&) = default;
 
     // Waits for the end: the exit status, or 128 + the signal that ended it. Later calls return the same.
-    int Wait();
-    void Signal(int signal);
+    int Wait() { return process_.Wait(); }
+    void Signal(int signal) { process_.Signal(signal); }
     std::string Stdout() const;
     std::string Stderr() const;
 
   private:
-    pid_t pid_ = -1;
-    int status_ = -1;
     std::filesystem::path out_, err_;
+    ChildProcess process_;
 };
 
 struct CliResult {

@@ -9,13 +9,14 @@
 #include <sstream>
 #include <thread>
 
-#include "jobs/update_albums.h"
 #include "cli_process.h"
 #include "core_doubles.h"
 #include "demo_service_process.h"
+#include "jobs/update_albums.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "platform/codepage.h"
+#include "temp_dir.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -24,14 +25,7 @@ namespace {
 
 class CliTest : public testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("cli-test-" + std::to_string(getpid()) + "-" +
-                                               testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        WriteConfig("[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n");
-    }
-    void TearDown() override { fs::remove_all(folder_); }
+    void SetUp() override { WriteConfig("[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n"); }
 
     void WriteConfig(const std::string& text) {
         std::ofstream(folder_ / "config.ini", std::ios::binary) << text;
@@ -41,7 +35,8 @@ class CliTest : public testing::Test {
         return RunCli(folder_, endpoint, std::move(args));
     }
 
-    fs::path folder_;
+    TempDir temp_{"cli-test"};
+    const fs::path folder_{temp_.path()};
 };
 
 // The summary line for the demo user after a complete detail-mode-3 update.
@@ -146,11 +141,12 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, "[$no]$title", true));
 }
 
-TEST_F(CliTest, PreviewWithoutACacheWritesAnEmptyList) {
+TEST_F(CliTest, PreviewWithoutACacheFindsNoUserAndWritesNothing) {
     const CliResult preview = Run({"preview", "stranger"});
-    EXPECT_EQ(preview.status, 0);
-    AlbumCatalogue empty;
-    EXPECT_EQ(ReadFile(folder_ / "temp.htm"), BuildPreviewPage(empty, 0, 2, FormatTemplates()[3], true));
+    EXPECT_EQ(preview.status, 1);
+    EXPECT_EQ(preview.out, "找不到用户信息。\n");
+    EXPECT_FALSE(fs::exists(folder_ / "temp.htm"));
+    EXPECT_FALSE(fs::exists(folder_ / "stranger"));
 }
 
 TEST_F(CliTest, UsersAddListAndDelete) {

@@ -17,11 +17,12 @@
 #include <thread>
 
 #include "catalogue/app_settings.h"
-#include "jobs/update_albums.h"
 #include "cli_process.h"
 #include "core_doubles.h"
 #include "demo_service_process.h"
+#include "jobs/update_albums.h"
 #include "platform/codepage.h"
+#include "temp_dir.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -79,21 +80,11 @@ std::vector<std::string> FilesBelow(const fs::path& root) {
 
 class FaultsTest : public testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("faults-test-" + std::to_string(getpid()) + "-" +
-                                               testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        config_ = "[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n";
-        WriteFile(folder_ / "config.ini", config_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
+    void SetUp() override { WriteFile(folder_ / "config.ini", config_); }
 
-    fs::path folder_;
-    std::string config_;
+    TempDir temp_{"faults-test"};
+    const fs::path folder_{temp_.path()};
+    const std::string config_ = "[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n";
 };
 
 // A job that kills the service when the photo stage reaches its third album.
@@ -208,18 +199,16 @@ TEST_F(FaultsTest, OutputFolderThatCannotBeWrittenIsSilent) {
                         fs::perm_options::remove);
     fs::permissions(folder_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     // The outputs of the run go elsewhere: the folder cannot take them.
-    const fs::path outputs = fs::temp_directory_path() / ("faults-outputs-" + std::to_string(getpid()));
-    fs::create_directories(outputs);
-    fs::permissions(outputs, fs::perms::all);
+    const TempDir outputs("faults-outputs");
+    fs::permissions(outputs.path(), fs::perms::all);
     CliProcess cli(
         folder_, service.baseUrl(), {"update", "demo", "--quiet"},
         [root] {
             if (root && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
         },
-        outputs);
+        outputs.path());
     const int status = cli.Wait();
     const std::string out = cli.Stdout(), err = cli.Stderr();
-    fs::remove_all(outputs);
     for (const auto& entry : fs::recursive_directory_iterator(folder_))
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
 
@@ -277,16 +266,6 @@ TEST_F(FaultsTest, FullDiskLeavesNothingTorn) {
 // counts within the catalogue's tables.
 class HostileAnswersTest : public FaultsTest {
   protected:
-    void SetUp() override {
-        FaultsTest::SetUp();
-        raw_ = folder_ / "raw";
-        escape_ = fs::temp_directory_path() / ("escape-" + std::to_string(getpid()));
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(escape_, ignored);
-        FaultsTest::TearDown();
-    }
     void Answer(const std::string& method, const std::string& value, const std::string& body) {
         WriteFile(raw_ / method / (value + ".xml"), body);
     }
@@ -316,7 +295,10 @@ class HostileAnswersTest : public FaultsTest {
         EXPECT_FALSE(fs::exists(escape_));
     }
 
-    fs::path raw_, escape_;
+    const fs::path raw_ = folder_ / "raw";
+    // A place outside the user folders that hostile ids aim at; it must never appear.
+    TempDir outside_{"faults-outside"};
+    const fs::path escape_ = fs::path(outside_.path()) / "escape";
     std::string log_;
 };
 

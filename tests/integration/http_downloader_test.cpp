@@ -2,15 +2,10 @@
 #include "catalogue/http_downloader.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
-#include <fcntl.h>
-#include <ftw.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +16,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "child_process.h"
 #include "demo_service_process.h"
+#include "temp_dir.h"
 #include "test_files.h"
 
 namespace {
@@ -39,35 +36,6 @@ bool IsDirectory(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
-
-class TemporaryFolder {
-  public:
-    TemporaryFolder() {
-        std::string pattern = "/tmp/http-downloader-test-XXXXXX";
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        ::nftw(
-            path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
-            FTW_DEPTH | FTW_PHYS);
-    }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    std::set<std::string> Names() const {
-        std::set<std::string> names;
-        if (DIR* dir = ::opendir(path_.c_str())) {
-            while (dirent* entry = ::readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") names.insert(name);
-            }
-            ::closedir(dir);
-        }
-        return names;
-    }
-
-  private:
-    std::string path_;
-};
 
 // A port nothing listens on at the moment.
 int FreePort() {
@@ -108,7 +76,7 @@ class DownloaderTest : public testing::Test {
     }
     void TearDown() override { ClearProxyEnvironment(); }
 
-    TemporaryFolder folder;
+    TempDir folder{"http-downloader-test"};
     const std::string target = folder / "answer.xml";
 };
 
@@ -308,46 +276,33 @@ TEST_F(DownloaderTest, OneDownloaderReusesItsConnection) {
 // tinyproxy with Basic authentication, run in the foreground on a free port.
 class TinyproxyProcess {
   public:
-    TinyproxyProcess(const TemporaryFolder& folder, const std::string& user, const std::string& password)
-        : port_(FreePort()) {
-        const std::string config = folder / "tinyproxy.conf";
-        WriteFile(config,
-                  "Port " + std::to_string(port_) +
-                      "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\nLogLevel Info\n"
-                      "BasicAuth " +
-                      user + " " + password + "\nLogFile \"" + (folder / "tinyproxy.log") + "\"\nPidFile \"" +
-                      (folder / "tinyproxy.pid") + "\"\n");
-        const int nullFd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(nullFd, 0);
-            ::dup2(nullFd, 1);
-            ::dup2(nullFd, 2);
-            ::execl(TINYPROXY_PATH, TINYPROXY_PATH, "-d", "-c", config.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(nullFd);
+    TinyproxyProcess(const TempDir& folder, const std::string& user, const std::string& password)
+        : port_(FreePort()),
+          process_(TINYPROXY_PATH, {"-d", "-c", WriteConfig(folder, port_, user, password)}) {
         for (int i = 0; i < 400 && !Accepts(port_); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         if (!Accepts(port_)) {
-            Stop();
+            process_.Stop();
             throw std::runtime_error("tinyproxy did not start:\n" + ReadFile(folder / "tinyproxy.log"));
         }
     }
-    ~TinyproxyProcess() { Stop(); }
     int port() const { return port_; }
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
 
   private:
-    void Stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
+    static std::string WriteConfig(const TempDir& folder, int port, const std::string& user,
+                                   const std::string& password) {
+        const std::string config = folder / "tinyproxy.conf";
+        WriteFile(config,
+                  "Port " + std::to_string(port) +
+                      "\nListen 127.0.0.1\nTimeout 30\nAllow 127.0.0.1\nMaxClients 20\nLogLevel Info\n"
+                      "BasicAuth " +
+                      user + " " + password + "\nLogFile \"" + (folder / "tinyproxy.log") + "\"\nPidFile \"" +
+                      (folder / "tinyproxy.pid") + "\"\n");
+        return config;
     }
     int port_;
-    pid_t pid_ = -1;
+    ChildProcess process_;
 };
 
 class ProxyTest : public DownloaderTest {
