@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -48,15 +47,51 @@ void MakeDirectory(std::string_view path) {
     ::mkdir(ToOsPath(path).c_str(), 0777);
 }
 
-bool ReadWholeFile(std::string_view path, std::string& contents) {
-    FILE* file = std::fopen(ToOsPath(path).c_str(), "rb");
-    if (!file) return false;
+bool MakeDirectories(std::string_view path) {
+    const std::string osPath = ToOsPath(path);
+    struct stat info {};
+    if (::stat(osPath.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return true;
+        errno = ENOTDIR;
+        return false;
+    }
+    // The parent first ("/" is never part of a GBK character, so the bytes can be searched).
+    const size_t end = path.find_last_not_of(kPathSeparator);
+    const size_t slash = end == std::string_view::npos ? end : path.rfind(kPathSeparator, end);
+    if (slash != std::string_view::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) return false;
+    if (::mkdir(osPath.c_str(), 0777) == 0) return true;
+    if (errno != EEXIST) return false;
+    if (::stat(osPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+}
+
+namespace {
+
+// Reads from the descriptor to its end; false, with errno saying why, when a read fails.
+bool ReadAll(int fd, std::string& contents) {
     contents.clear();
     char buffer[65536];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, n);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+bool ReadWholeFile(std::string_view path, std::string& contents) {
+    const int fd = ::open(ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ReadAll(fd, contents);
+    const int error = errno;
+    ::close(fd);
+    errno = error;
     return ok;
 }
 
@@ -108,25 +143,73 @@ void RemoveStaleTemporaryFiles(std::string_view folder) {
     ::closedir(dir);
 }
 
+namespace {
+
+// The process's umask as /proc tells it, or -1 when it cannot be read (umask() itself would change it
+// for every thread for a moment).
+int CurrentUmask() {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    std::string status;
+    const bool ok = ReadAll(fd, status);
+    ::close(fd);
+    const size_t at = status.find("\nUmask:");
+    if (!ok || at == std::string::npos) return -1;
+    return static_cast<int>(std::strtol(status.c_str() + at + 8, nullptr, 8));
+}
+
+// True when the path is a regular file (not a link) that holds exactly `contents` with exactly the
+// mode a new file would get.
+bool AlreadyHolds(const std::string& target, std::string_view contents, mode_t mode) {
+    const int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                static_cast<size_t>(info.st_size) == contents.size();
+    if (same) {
+        const int mask = CurrentUmask();
+        same = mask >= 0 && (info.st_mode & 07777) == (mode & ~static_cast<mode_t>(mask));
+    }
+    std::string current;
+    same = same && ReadAll(fd, current) && current == contents;
+    ::close(fd);
+    return same;
+}
+
+}  // namespace
+
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode) {
     static std::atomic<unsigned> counter{0};
     const std::string target = ToOsPath(path);
-    const std::string temporary =
-        target + kTemporaryMark + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
-
-    struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    // Permission bits only: a set-id or sticky bit is never given to a file of ours.
+    const mode_t mode = newFileMode & 0777;
     // A file that already holds these bytes stays as it is: creating a file is far dearer than reading one.
-    if (exists && S_ISREG(existing.st_mode) && static_cast<size_t>(existing.st_size) == contents.size()) {
-        std::string current;
-        if (ReadWholeFile(path, current) && current == contents) return true;
+    if (AlreadyHolds(target, contents, mode)) return true;
+
+    std::string temporary;
+    int fd = -1;
+    // A name left by a killed process with a reused id is skipped, not fatal.
+    for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
+        temporary = target + kTemporaryMark + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter.fetch_add(1));
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST) return false;
     }
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode);
     if (fd < 0) return false;
     bool ok = WriteAll(fd, contents);
-    if (ok && exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) ::unlink(temporary.c_str());
+    int error = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    // rename replaces a link at the path itself, never the file it points to.
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        errno = error;
+    }
     return ok;
 }

@@ -27,14 +27,19 @@ bool FileExists(std::string_view path);
 // Creates one directory; an existing one, or one that cannot be made, is not an error.
 void MakeDirectory(std::string_view path);
 
-// Reads a whole file; false when it cannot be read.
+// Creates a directory and the missing ones above it; true when it exists afterwards. False, with errno
+// saying why, when it cannot be made (or something else stands at the path).
+bool MakeDirectories(std::string_view path);
+
+// Reads a whole file; false, with errno saying why, when it cannot be read.
 bool ReadWholeFile(std::string_view path, std::string& contents);
 
 // Replaces a file with new contents through a temporary file beside it, so the file is always either
-// old or new. A new file gets `newFileMode` (less the umask); an existing one keeps its mode.
-// A file that already holds exactly these bytes is left alone. Returns false, leaving the old file
-// as it was, when anything fails.
-bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0666);
+// old or new. The file gets the permission bits of `newFileMode` less the umask, never the mode of the
+// file it replaces; a link at the path is replaced, not followed. A regular file that already holds
+// exactly these bytes with that mode is left alone. Returns false, with errno saying why and the old
+// file as it was, when anything fails.
+bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0644);
 
 // Removes the temporary files that WriteFileAtomic left in a folder when its process was killed between
 // writing and renaming (those of running processes stay).

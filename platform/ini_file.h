@@ -2,6 +2,8 @@
 // An INI profile file with the lookup rules of the classic profile functions: section and key names
 // are compared case-insensitively, blanks around names and values are ignored, the first section and
 // the first key of a name win, and a write replaces one value while every other line stays as it was.
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,12 +13,13 @@ class IniFile {
     // Size of the read buffer of GetString: a value is cut to one byte less.
     static constexpr size_t kReadBufferSize = 256;
 
-    // Reads the file; a missing or unreadable file gives an empty profile.
-    void Load(std::string_view path);
+    // Reads the file; a missing file gives an empty profile. False, with errno saying why and an empty
+    // profile, when the file exists but cannot be read.
+    bool Load(std::string_view path);
 
-    // Replaces the file atomically with the profile; false when it cannot be written.
-    // A file created here gets `newFileMode`.
-    bool Save(std::string_view path, mode_t newFileMode = 0666) const;
+    // Replaces the file atomically with the profile, giving it `mode` less the umask; false, with errno
+    // saying why, when it cannot be written.
+    bool Save(std::string_view path, mode_t mode = 0644) const;
 
     // The value of a key, cut to kReadBufferSize - 1 bytes; `fallback` when the key is missing.
     std::string GetString(std::string_view section, std::string_view key, std::string_view fallback) const;
