@@ -10,6 +10,7 @@
 #include "ui/album_browser_dlg.h"
 #include "ui/app_resources.h"
 #include "ui/dialog_template.h"
+#include "ui/gbk_text.h"
 #include "ui/message_box.h"
 #include "ui/skin.h"
 #include "ui/web_browser2.h"
@@ -26,7 +27,8 @@ bool CAlbumBrowserApp::InitInstance() {
     QApplication::setWindowIcon(AppIcon());
     {
         CAlbumBrowserDlg mainWindow(catalogue_, startupDirectory_, ZorbiService::FromEnvironment());
-        mainWindow.settings().Load();
+        const std::string loadFailure = mainWindow.settings().Load();
+        if (!loadFailure.empty()) ShowMessage(nullptr, FromGbk(loadFailure), QString(), QMessageBox::Warning);
         SkinStart(mainWindow.settings().skinFile);
         // Start-up measurements end the run once the first preview page has loaded.
         if (qEnvironmentVariableIsSet("ALBUMBROWSER_EXIT_AFTER_FIRST_PAGE")) {

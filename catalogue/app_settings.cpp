@@ -1,6 +1,7 @@
 #include "catalogue/app_settings.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/file_util.h"
@@ -16,6 +17,35 @@ std::string UserKey(int n) {
 void ReadText(const IniFile& ini, const char* section, const char* key, std::string& field) {
     std::string value = ini.GetString(section, key, "");
     if (!value.empty()) field = std::move(value);
+}
+
+// Writes the key only when the file does not already read as the value, so the line of a key that did
+// not change stays byte for byte (values longer than the read buffer included).
+void Put(IniFile& ini, const char* section, const std::string& key, const std::string& value) {
+    if (ini.GetString(section, key, "") != value) ini.SetString(section, key, value);
+}
+
+void PutInt(IniFile& ini, const char* section, const char* key, int fallback, int value) {
+    if (ini.GetInt(section, key, fallback) != value) ini.SetString(section, key, std::to_string(value));
+}
+
+std::string Reason(int error) {
+    return Utf8ToGbk(std::strerror(error));
+}
+
+std::string UnreadableText(int error) {
+    return GBK("无法读取设置文件config.ini（") + Reason(error) + GBK("），设置不会被保存。");
+}
+
+std::string StripSeparators(std::string path) {
+    while (!path.empty() && path.back() == kPathSeparator) path.pop_back();
+    return path;
+}
+
+// True when every character of the GBK text is one GBK holds: "?" is what a conversion leaves for one
+// it cannot, and bytes that are no GBK character do not come back from a round trip.
+bool HoldsOnlyGbk(const std::string& gbk) {
+    return gbk.find('?') == std::string::npos && Utf8ToGbk(GbkToUtf8(gbk)) == gbk;
 }
 
 std::string Trimmed(const std::string& s) {
@@ -34,9 +64,15 @@ std::string AppSettings::ConfigPath() const {
     return JoinPath(startupDirectory, "config.ini");
 }
 
-void AppSettings::Load() {
+std::string AppSettings::Load() {
+    // A save killed between writing and renaming leaves a copy of config.ini, password and all.
+    RemoveStaleTemporaryFiles(startupDirectory);
     IniFile ini;
-    ini.Load(ConfigPath());
+    if (!ini.Load(ConfigPath())) {
+        unreadable_ = UnreadableText(errno);
+        if (outputPath.empty()) outputPath = startupDirectory;
+        return unreadable_;
+    }
     ReadText(ini, "proxy", "server", proxyServer);
     ReadText(ini, "proxy", "user", proxyUser);
     ReadText(ini, "proxy", "password", proxyPassword);
@@ -44,7 +80,7 @@ void AppSettings::Load() {
     ReadText(ini, "config", "skin", skinFile);
     ReadText(ini, "config", "format", customFormat);
     proxyPort = ini.GetInt("proxy", "port", 80);
-    detailMode = ini.GetInt("config", "detail", 0);
+    detailMode = static_cast<DetailMode>(ini.GetInt("config", "detail", 0));
 
     userCount = 0;
     for (int n = 0; n < MaxUsers; ++n) {
@@ -53,26 +89,40 @@ void AppSettings::Load() {
     }
     for (int n = userCount; n < MaxUsers; ++n) userNames[n].clear();
     if (outputPath.empty()) outputPath = startupDirectory;
+    return unreadable_;
 }
 
-void AppSettings::Save() {
-    if (outputPath.empty()) outputPath = startupDirectory;
-    while (!outputPath.empty() && outputPath.back() == kPathSeparator) outputPath.pop_back();
+std::string AppSettings::Save() {
+    const std::string wantedPath = StripSeparators(outputPath);
+    outputPath = wantedPath.empty() ? startupDirectory : wantedPath;
+    if (!unreadable_.empty()) return unreadable_;
 
     IniFile ini;
     const std::string path = ConfigPath();
-    ini.Load(path);
-    ini.SetString("proxy", "server", proxyServer);
-    ini.SetString("proxy", "port", std::to_string(proxyPort));
-    ini.SetString("proxy", "user", proxyUser);
-    ini.SetString("proxy", "password", proxyPassword);
-    ini.SetString("config", "path", outputPath);
-    ini.SetString("config", "skin", skinFile);
-    ini.SetString("config", "detail", std::to_string(detailMode));
-    ini.SetString("config", "format", customFormat);
-    for (int n = 0; n < MaxUsers; ++n) ini.SetString("users", UserKey(n), n < userCount ? userNames[n] : "");
-    // The file holds the proxy password in plain text: a new one is for its owner only.
-    ini.Save(path, 0600);
+    // Saving over a file that could not be read would lose everything it holds.
+    if (!ini.Load(path)) {
+        unreadable_ = UnreadableText(errno);
+        return unreadable_;
+    }
+    Put(ini, "proxy", "server", proxyServer);
+    PutInt(ini, "proxy", "port", 80, proxyPort);
+    Put(ini, "proxy", "user", proxyUser);
+    Put(ini, "proxy", "password", proxyPassword);
+    // The start-up folder stands in for an empty path only in memory: written out, a copied folder
+    // would go on updating the old one.
+    const std::string storedPath = ini.GetString("config", "path", "");
+    if (wantedPath.empty() || (wantedPath == startupDirectory && storedPath.empty())) {
+        Put(ini, "config", "path", "");
+    } else {
+        Put(ini, "config", "path", wantedPath);
+    }
+    Put(ini, "config", "skin", skinFile);
+    PutInt(ini, "config", "detail", 0, detailMode);
+    Put(ini, "config", "format", customFormat);
+    for (int n = 0; n < MaxUsers; ++n) Put(ini, "users", UserKey(n), n < userCount ? userNames[n] : "");
+    // The file holds the proxy password in plain text: for its owner only, whatever it was before.
+    if (!ini.Save(path, 0600)) return GBK("无法保存设置文件config.ini（") + Reason(errno) + GBK("）。");
+    return "";
 }
 
 bool AppSettings::IsValidUserName(const std::string& name) {
@@ -85,20 +135,31 @@ bool AppSettings::IsValidUserName(const std::string& name) {
 }
 
 std::string AppSettings::AddUser(const std::string& name) {
+    if (!unreadable_.empty()) return unreadable_;
     if (userCount >= MaxUsers) return GBK("用户列表已满，最多256个用户。");
     const std::string trimmed = Trimmed(name);
-    if (!IsValidUserName(trimmed)) return GBK("用户名无效：不能为空、“.”或“..”，也不能包含“/”或控制字符。");
+    // A longer name would come back cut from config.ini's read buffer.
+    if (!IsValidUserName(trimmed) || trimmed.size() >= IniFile::kReadBufferSize || !HoldsOnlyGbk(trimmed))
+        return GBK("用户名无效：不能为空、“.”或“..”，也不能包含“/”或控制字符。");
     userNames[userCount++] = trimmed;
-    Save();
-    return "";
+    const std::string failure = Save();
+    if (!failure.empty()) userNames[--userCount].clear();
+    return failure;
 }
 
-bool AppSettings::DeleteUser(int index) {
-    if (index < 0 || index >= userCount) return false;
+std::string AppSettings::DeleteUser(int index) {
+    if (!unreadable_.empty()) return unreadable_;
+    if (index < 0 || index >= userCount) return GBK("用户列表中没有此用户。");
+    const std::string removed = userNames[index];
     for (int n = index; n + 1 < userCount; ++n) userNames[n] = std::move(userNames[n + 1]);
     userNames[--userCount].clear();
-    Save();
-    return true;
+    const std::string failure = Save();
+    if (!failure.empty()) {
+        for (int n = userCount; n > index; --n) userNames[n] = std::move(userNames[n - 1]);
+        userNames[index] = removed;
+        ++userCount;
+    }
+    return failure;
 }
 
 int AppSettings::FindUser(const std::string& name) const {

@@ -3,7 +3,9 @@
 #include <string>
 
 // How photo details are obtained during an update.
-enum DetailMode { DetailNone = 0, DetailLocal = 1, DetailLocalThenNetwork = 2, DetailNetwork = 3 };
+// How photo details are obtained during an update. The record keeps whatever number config.ini holds.
+enum DetailMode : int { DetailNone = 0, DetailLocal = 1, DetailLocalThenNetwork = 2, DetailNetwork = 3 };
+constexpr int DetailModeCount = 4;
 
 class AppSettings {
   public:
@@ -11,17 +13,23 @@ class AppSettings {
 
     explicit AppSettings(std::string startupDirectory);
 
-    // Reads config.ini into the record; missing or empty keys leave text fields as they are.
-    void Load();
-    // Writes the record into config.ini, replacing the file atomically and keeping unknown keys.
-    // Trailing separators are stripped from outputPath first. Failures are not reported.
-    void Save();
+    // Reads config.ini into the record; missing or empty keys leave text fields as they are, and an empty
+    // output path means the start-up folder. First removes what killed saves left beside it. Returns an
+    // empty text, or (GBK) why a config.ini that exists cannot be read: the record then stays as it was
+    // and this object saves nothing from then on.
+    std::string Load();
+    // Writes the keys whose values differ from config.ini's, keeping every other line, and replaces the
+    // file atomically at mode 0600. Trailing separators are stripped from outputPath first; the start-up
+    // folder is never written for an output path left empty. Returns an empty text or the failure (GBK).
+    std::string Save();
 
     // Trims the name and appends it to the user list, then saves. Returns the refusal text (GBK) when
-    // the list is full or the name is invalid, else an empty text.
+    // the list is full, the name is invalid or the save fails (the list then stays as it was), else an
+    // empty text.
     std::string AddUser(const std::string& name);
-    // Removes the entry at the index, moving the later ones down, then saves. False for a bad index.
-    bool DeleteUser(int index);
+    // Removes the entry at the index, moving the later ones down, then saves. Returns the refusal text
+    // (GBK) for a bad index or a failed save (the list then stays as it was), else an empty text.
+    std::string DeleteUser(int index);
     // Index of the first entry equal to the name, or -1.
     int FindUser(const std::string& name) const;
 
@@ -38,8 +46,12 @@ class AppSettings {
     std::string proxyPassword;
     std::string outputPath;
     std::string skinFile;
-    int detailMode = DetailLocalThenNetwork;
+    DetailMode detailMode = DetailLocalThenNetwork;
     std::string customFormat;
     int userCount = 0;
     std::string userNames[MaxUsers];
+
+  private:
+    // Set once config.ini could not be read: every later save is refused with it.
+    std::string unreadable_;
 };

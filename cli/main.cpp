@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "catalogue/app_settings.h"
-#include "jobs/update_albums.h"
 #include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
+#include "jobs/update_albums.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "platform/codepage.h"
@@ -176,7 +176,9 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
     return kExitOk;
 }
 
-int UsersCommand(AppSettings& settings, const std::vector<std::string>& args) {
+// `loadFailure`: what Load said, already shown; a refusal that only repeats it is not shown again.
+int UsersCommand(AppSettings& settings, const std::vector<std::string>& args,
+                 const std::string& loadFailure) {
     if (args.empty()) {
         for (int n = 0; n < settings.userCount; ++n) PrintUtf8(stdout, settings.userNames[n]);
         return kExitOk;
@@ -184,17 +186,17 @@ int UsersCommand(AppSettings& settings, const std::vector<std::string>& args) {
     if (args.size() != 2 || (args[0] != "add" && args[0] != "delete"))
         return Usage("users takes add NAME or delete NAME");
     const std::string name = Utf8ToGbk(args[1]);
+    std::string failure;
     if (args[0] == "add") {
-        const std::string refusal = settings.AddUser(name);
-        if (refusal.empty()) return kExitOk;
-        PrintUtf8(stderr, refusal);
-        return kExitFailed;
+        failure = settings.AddUser(name);
+    } else if (settings.FindUser(name) < 0) {
+        failure = GBK("用户列表中没有此用户：") + name;
+    } else {
+        failure = settings.DeleteUser(settings.FindUser(name));
     }
-    if (!settings.DeleteUser(settings.FindUser(name))) {
-        PrintUtf8(stderr, GBK("用户列表中没有此用户：") + name);
-        return kExitFailed;
-    }
-    return kExitOk;
+    if (failure.empty()) return kExitOk;
+    if (failure != loadFailure) PrintUtf8(stderr, failure);
+    return kExitFailed;
 }
 
 }  // namespace
@@ -215,11 +217,12 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
     AppSettings settings(CurrentDirectory());
-    settings.Load();
+    const std::string loadFailure = settings.Load();
+    if (!loadFailure.empty()) PrintUtf8(stderr, loadFailure);
 
     if (command == "update" || command == "rebuild")
         return UpdateCommand(settings, args, command == "rebuild");
     if (command == "preview") return PreviewCommand(settings, args);
-    if (command == "users") return UsersCommand(settings, args);
+    if (command == "users") return UsersCommand(settings, args, loadFailure);
     return Usage("unknown command: " + command);
 }

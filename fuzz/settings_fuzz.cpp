@@ -64,11 +64,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AppSettings loaded(folder);
     if (!WriteFileAtomic(loaded.ConfigPath(), std::string_view(reinterpret_cast<const char*>(data), size)))
         return 0;
-    loaded.Load();
+    FUZZ_CHECK(loaded.Load().empty());
     CheckCuts(loaded);
     FUZZ_CHECK(!loaded.outputPath.empty());
 
-    loaded.Save();
+    FUZZ_CHECK(loaded.Save().empty());
     AppSettings reloaded(folder);
     reloaded.Load();
     CheckSame(loaded, reloaded);

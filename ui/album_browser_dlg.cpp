@@ -343,7 +343,11 @@ void CAlbumBrowserDlg::OnDeleteUser() {
     const QList<QListWidgetItem*> chosen = ui_->userList->selectedItems();
     if (chosen.isEmpty()) return;
     const int index = ui_->userList->row(chosen.first());
-    if (!settings().DeleteUser(index)) return;
+    const std::string failure = settings().DeleteUser(index);
+    if (!failure.empty()) {
+        ShowMessage(this, FromGbk(failure), QString(), QMessageBox::Warning);
+        return;
+    }
     delete ui_->userList->takeItem(index);
 }
 

@@ -45,7 +45,7 @@ bool CSettingsDlg::UpdateData(bool saveAndValidate) {
         ui_->skinEdit->setText(FromGbk(settings.skinFile));
         ui_->customFormatEdit->setText(FromGbk(settings.customFormat));
         ui_->detailGroup->setExclusive(false);
-        for (int i = 0; i < 4; ++i) detailRadios_[i]->setChecked(i == settings.detailMode);
+        for (int i = 0; i < DetailModeCount; ++i) detailRadios_[i]->setChecked(i == settings.detailMode);
         ui_->detailGroup->setExclusive(true);
         return true;
     }
@@ -65,16 +65,18 @@ bool CSettingsDlg::UpdateData(bool saveAndValidate) {
     settings.proxyPort = port;
     settings.skinFile = ToGbk(ui_->skinEdit->text());
     settings.customFormat = ToGbk(ui_->customFormatEdit->text());
-    settings.detailMode = -1;
-    for (int i = 0; i < 4; ++i) {
-        if (detailRadios_[i]->isChecked()) settings.detailMode = i;
+    settings.detailMode = static_cast<DetailMode>(-1);  // none chosen
+    for (int i = 0; i < DetailModeCount; ++i) {
+        if (detailRadios_[i]->isChecked()) settings.detailMode = static_cast<DetailMode>(i);
     }
     return true;
 }
 
 void CSettingsDlg::OnSave() {
     if (!UpdateData(true)) return;
-    settings.Save();
+    // The values hold for this run even when they cannot be kept.
+    const std::string failure = settings.Save();
+    if (!failure.empty()) ShowMessage(this, FromGbk(failure), QString(), QMessageBox::Warning);
     SkinSwitch(settings.skinFile);
     accept();
 }

@@ -17,7 +17,8 @@ class CSettingsDlg : public QDialog {
     explicit CSettingsDlg(const std::string& startupDirectory, QWidget* parent = nullptr);
     ~CSettingsDlg() override;
 
-    // Reloads the record from config.ini, fills the controls and runs the dialog.
+    // Reloads the record from config.ini, fills the controls and runs the dialog. A config.ini that
+    // cannot be read is told once, at start-up, not here.
     int DoModal();
     // Reads the controls into the record (false, with the integer message, when the port is no whole
     // number; the record is then unchanged) or fills them from it.
@@ -38,5 +39,5 @@ class CSettingsDlg : public QDialog {
 
   private:
     std::unique_ptr<Ui::CSettingsDlg> ui_;
-    QRadioButton* detailRadios_[4];
+    QRadioButton* detailRadios_[DetailModeCount];
 };
