@@ -190,8 +190,8 @@ bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t ne
     int fd = -1;
     // A name left by a killed process with a reused id is skipped, not fatal.
     for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
-        temporary = target + kTemporaryMark + std::to_string(::getpid()) + "-" +
-                    std::to_string(counter.fetch_add(1));
+        temporary =
+            target + kTemporaryMark + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST) return false;
     }
