@@ -39,13 +39,13 @@ const char kUsage[] =
     "Run it in the folder that holds config.ini. Ctrl+C once interrupts a job, twice ends the program.\n";
 
 int Usage(const std::string& problem) {
-    if (!problem.empty()) std::fprintf(stderr, "albumbrowser-cli: %s\n", problem.c_str());
+    if (!problem.empty()) std::fprintf(stderr, "albumbrowser-cli: %s\n", TerminalSafe(problem).c_str());
     std::fputs(kUsage, stderr);
     return kExitUsage;
 }
 
 void PrintUtf8(FILE* out, const std::string& gbk) {
-    std::fprintf(out, "%s\n", GbkToUtf8(gbk).c_str());
+    std::fprintf(out, "%s\n", ForTerminal(gbk).c_str());
 }
 
 // A whole decimal number of 0 or more.
@@ -94,11 +94,13 @@ bool RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string&
 
 int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, bool fromCache) {
     std::string user;
-    bool quiet = false;
+    bool quiet = false, optionsEnded = false;
     for (const std::string& arg : args) {
-        if (arg == "--quiet") {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg == "--quiet") {
             quiet = true;
-        } else if (user.empty() && arg.rfind("--", 0) != 0) {
+        } else if (user.empty() && (optionsEnded || arg.rfind("--", 0) != 0)) {
             user = arg;
         } else {
             return Usage("unexpected argument: " + arg);
@@ -118,12 +120,17 @@ int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, b
 int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) {
     std::string user;
     int album = 0, size = 2, format = PreviewFormatIndex;
-    bool formatGiven = false, alert = true;
+    bool formatGiven = false, alert = true, optionsEnded = false;
     std::optional<std::string> templateText;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const bool hasValue = i + 1 < args.size();
-        if (arg == "--no-alert") {
+        if (optionsEnded) {
+            if (!user.empty()) return Usage("unexpected argument: " + arg);
+            user = arg;
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--no-alert") {
             alert = false;
         } else if (arg == "--album" || arg == "--size" || arg == "--format" || arg == "--template") {
             if (!hasValue) return Usage(arg + " needs a value");
@@ -157,19 +164,27 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
     if (templateText) {
         outputTemplate = *templateText;
     } else {
-        outputTemplate = format < 4 ? FormatTemplates()[format] : settings.customFormat;
+        outputTemplate = format < BuiltInFormatCount ? FormatTemplates()[format] : settings.customFormat;
+    }
+
+    // A user without a cache has nothing to show: say so before any folder or page is made.
+    const std::string gbkUser = Utf8ToGbk(user);
+    if (!AppSettings::IsValidUserName(gbkUser) ||
+        !FileExists(JoinPath(UserFolder(settings, gbkUser), "rest/user.xml"))) {
+        PrintUtf8(stdout, GBK("找不到用户信息。"));
+        return kExitFailed;
     }
 
     // The same rebuild as `rebuild`, silent: the report pages it writes stay as a rebuild leaves them.
     auto catalogue = std::make_unique<AlbumCatalogue>();
     TerminalProgress silent(stderr, true);
-    RunJob(*catalogue, settings, Utf8ToGbk(user), true, silent);
+    RunJob(*catalogue, settings, gbkUser, true, silent);
 
     const std::string page = BuildPreviewPage(*catalogue, album, size, outputTemplate, alert);
     const std::string path = WritePreviewFile(settings.outputPath, page);
     if (path.empty()) {
         std::fprintf(stderr, "albumbrowser-cli: cannot write temp.htm in %s\n",
-                     GbkToUtf8(settings.outputPath).c_str());
+                     ForTerminal(settings.outputPath).c_str());
         return kExitFailed;
     }
     PrintUtf8(stdout, path);
@@ -177,8 +192,13 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
 }
 
 // `loadFailure`: what Load said, already shown; a refusal that only repeats it is not shown again.
-int UsersCommand(AppSettings& settings, const std::vector<std::string>& args,
-                 const std::string& loadFailure) {
+int UsersCommand(AppSettings& settings, std::vector<std::string> args, const std::string& loadFailure) {
+    for (auto arg = args.begin(); arg != args.end(); ++arg) {
+        if (*arg == "--") {
+            args.erase(arg);
+            break;
+        }
+    }
     if (args.empty()) {
         for (int n = 0; n < settings.userCount; ++n) PrintUtf8(stdout, settings.userNames[n]);
         return kExitOk;

@@ -22,6 +22,37 @@ std::string FitToColumns(const std::string& text, int columns) {
     return text.substr(0, i);
 }
 
+// Length of the UTF-8 sequence at s[i] and the character it holds; 0 when the bytes there form none.
+size_t Utf8Character(std::string_view s, size_t i, char32_t& character) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t length;
+    if (c < 0x80) {
+        character = c;
+        return 1;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+        character = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        character = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        character = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(s[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        character = (character << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (character < kSmallest[length] || character > 0x10FFFF || (character >= 0xD800 && character <= 0xDFFF))
+        return 0;
+    return length;
+}
+
 int TerminalColumns(FILE* out) {
     winsize size{};
     if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -30,12 +61,34 @@ int TerminalColumns(FILE* out) {
 
 }  // namespace
 
+std::string TerminalSafe(std::string_view utf8) {
+    std::string safe;
+    safe.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        char32_t c = 0;
+        const size_t length = Utf8Character(utf8, i, c);
+        const bool control = (c < 0x20 && c != '\t') || (c >= 0x7F && c <= 0x9F);
+        if (length == 0 || control) {
+            safe += '?';
+            i += length == 0 ? 1 : length;
+        } else {
+            safe.append(utf8.substr(i, length));
+            i += length;
+        }
+    }
+    return safe;
+}
+
+std::string ForTerminal(std::string_view gbk) {
+    return TerminalSafe(GbkToUtf8(gbk));
+}
+
 TerminalProgress::TerminalProgress(FILE* out, bool quiet)
     : out_(out), quiet_(quiet), live_(!quiet && isatty(fileno(out))) {}
 
 void TerminalProgress::SetCaption(const std::string& text) {
     if (quiet_) return;
-    caption_ = GbkToUtf8(text);
+    caption_ = ForTerminal(text);
     if (live_) {
         DrawBar();
     } else {
@@ -45,7 +98,7 @@ void TerminalProgress::SetCaption(const std::string& text) {
 
 void TerminalProgress::ShowText(const std::string& text) {
     if (quiet_) return;
-    text_ = GbkToUtf8(text);
+    text_ = ForTerminal(text);
     if (live_) {
         DrawBar();
     } else {

@@ -3,8 +3,16 @@
 // otherwise one line per caption or text. Texts arrive in GBK and are written in UTF-8.
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "jobs/job_progress.h"
+
+// A UTF-8 text as a terminal may be shown it: control characters (C0 but tab, DEL, C1) and bytes that
+// are no UTF-8 become "?", so texts from the service cannot drive the terminal.
+std::string TerminalSafe(std::string_view utf8);
+
+// A GBK text for the terminal: UTF-8, made safe.
+std::string ForTerminal(std::string_view gbk);
 
 class TerminalProgress : public JobProgress {
   public:
