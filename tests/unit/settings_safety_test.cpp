@@ -161,30 +161,30 @@ TEST(FileUtilSafetyTest, AtomicWritesNeverTakeOverModesOrFollowLinks) {
     const mode_t oldMask = umask(022);
     struct Case {
         const char* what;
-        mode_t oldMode;  // 0: a link to a file elsewhere
+        mode_t oldMode;  // of the file, or of the link's target
         std::string oldContents;
+        bool link;
     };
     const Case cases[] = {
-        {"world-writable", 0777, "old"},   {"setuid", 04755, "old"}, {"setgid and sticky", 03666, "old"},
-        {"same bytes, 0777", 0777, "new"}, {"link", 0, "old"},       {"link to the same bytes", 0, "new"},
-        {"owner only", 0600, "old"},
+        {"world-writable", 0777, "old", false},
+        {"setuid", 04755, "old", false},
+        {"setgid and sticky", 03666, "old", false},
+        {"same bytes, 0777", 0777, "new", false},
+        {"owner only", 0600, "old", false},
+        {"link to a file for its owner", 0700, "old", true},
+        {"link to a file with the same bytes and mode", 0644, "new", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         const std::string path = dir / "page.htm", elsewhere = dir / "elsewhere";
-        if (c.oldMode == 0) {
-            WriteFile(elsewhere, c.oldContents);
-            chmod(elsewhere.c_str(), 0700);
-            ASSERT_EQ(symlink(elsewhere.c_str(), path.c_str()), 0);
-        } else {
-            WriteFile(path, c.oldContents);
-            chmod(path.c_str(), c.oldMode);
-        }
+        WriteFile(c.link ? elsewhere : path, c.oldContents);
+        chmod((c.link ? elsewhere : path).c_str(), c.oldMode);
+        if (c.link) ASSERT_EQ(symlink(elsewhere.c_str(), path.c_str()), 0);
         ASSERT_TRUE(WriteFileAtomic(path, "new"));
         EXPECT_EQ(ModeOf(path), S_IFREG | 0644);
         EXPECT_EQ(ReadFile(path), "new");
-        if (c.oldMode == 0) EXPECT_EQ(ReadFile(elsewhere), c.oldContents);
+        if (c.link) EXPECT_EQ(ReadFile(elsewhere), c.oldContents);
     }
     TempDir dir;
     ASSERT_TRUE(WriteFileAtomic(dir / "asked-for-setuid", "x", 04777));
