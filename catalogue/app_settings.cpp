@@ -1,5 +1,6 @@
 #include "catalogue/app_settings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -81,6 +82,11 @@ std::string AppSettings::Load() {
     ReadText(ini, "config", "format", customFormat);
     proxyPort = ini.GetInt("proxy", "port", 80);
     detailMode = static_cast<DetailMode>(ini.GetInt("config", "detail", 0));
+    unsigned sizes = 0;
+    pictureSizes = ParsePictureSizes(ini.GetString("config", "pictures", ""), sizes) ? sizes : 0;
+    connections = std::clamp(ini.GetInt("config", "connections", 4), 1, 16);
+    retries = std::clamp(ini.GetInt("config", "retries", 3), 0, 10);
+    rate = std::max(ini.GetInt("config", "rate", 0), 0);
 
     userCount = 0;
     for (int n = 0; n < MaxUsers; ++n) {
@@ -119,10 +125,39 @@ std::string AppSettings::Save() {
     Put(ini, "config", "skin", skinFile);
     PutInt(ini, "config", "detail", 0, detailMode);
     Put(ini, "config", "format", customFormat);
+    Put(ini, "config", "pictures", PictureSizesText(pictureSizes));
+    PutInt(ini, "config", "connections", 4, connections);
+    PutInt(ini, "config", "retries", 3, retries);
+    PutInt(ini, "config", "rate", 0, rate);
     for (int n = 0; n < MaxUsers; ++n) Put(ini, "users", UserKey(n), n < userCount ? userNames[n] : "");
     // The file holds the proxy password in plain text: for its owner only, whatever it was before.
     if (!ini.Save(path, 0600)) return GBK("无法保存设置文件config.ini（") + Reason(errno) + GBK("）。");
     return "";
+}
+
+bool AppSettings::ParsePictureSizes(const std::string& text, unsigned& sizes) {
+    unsigned bits = 0;
+    size_t start = 0;
+    const std::string all = Trimmed(text);
+    while (!all.empty() && start <= all.size()) {
+        const size_t comma = std::min(all.find(',', start), all.size());
+        const std::string item = Trimmed(all.substr(start, comma - start));
+        if (item.size() != 1 || item[0] < '0' || item[0] > '3') return false;
+        bits |= 1u << (item[0] - '0');
+        start = comma + 1;
+    }
+    sizes = bits;
+    return true;
+}
+
+std::string AppSettings::PictureSizesText(unsigned sizes) {
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        if (!(sizes & (1u << i))) continue;
+        if (!text.empty()) text += ',';
+        text += static_cast<char>('0' + i);
+    }
+    return text;
 }
 
 bool AppSettings::IsValidUserName(const std::string& name) {

@@ -2,7 +2,6 @@
 // The settings record and the user list, mirrored in config.ini in the start-up directory.
 #include <string>
 
-// How photo details are obtained during an update.
 // How photo details are obtained during an update. The record keeps whatever number config.ini holds.
 enum DetailMode : int { DetailNone = 0, DetailLocal = 1, DetailLocalThenNetwork = 2, DetailNetwork = 3 };
 constexpr int DetailModeCount = 4;
@@ -33,6 +32,12 @@ class AppSettings {
     // Index of the first entry equal to the name, or -1.
     int FindUser(const std::string& name) const;
 
+    // Reads a list of picture sizes such as "0,2" (indices 0 to 3, blanks allowed, empty for none) into
+    // a set of bits (bit i for size i); false for anything else.
+    static bool ParsePictureSizes(const std::string& text, unsigned& sizes);
+    // The list text of a set of picture sizes, "0,2".
+    static std::string PictureSizesText(unsigned sizes);
+
     // True for a name fit to be a user folder: not empty, ".", "..", no "/" and no control character.
     static bool IsValidUserName(const std::string& name);
 
@@ -48,6 +53,13 @@ class AppSettings {
     std::string skinFile;
     DetailMode detailMode = DetailLocalThenNetwork;
     std::string customFormat;
+    // Picture backup: the sizes whose pictures are saved (bit i for size i; none by default), parallel
+    // connections per host (1 to 16), further attempts after a transient failure (0 to 10), and the
+    // most requests per second per host (0 for no limit).
+    unsigned pictureSizes = 0;
+    int connections = 4;
+    int retries = 3;
+    int rate = 0;
     int userCount = 0;
     std::string userNames[MaxUsers];
 

@@ -27,7 +27,8 @@ namespace {
 constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130;
 
 const char kUsage[] =
-    "usage: albumbrowser-cli update USER [--quiet]     download USER's albums into the cache, then rebuild\n"
+    "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N]\n"
+    "                                                  download USER's albums into the cache, then rebuild\n"
     "       albumbrowser-cli rebuild USER [--quiet]    rebuild USER's catalogue and pages from the cache\n"
     "       albumbrowser-cli preview USER [--album N] [--size N] [--format N | --template TEXT] "
     "[--no-alert]\n"
@@ -36,6 +37,8 @@ const char kUsage[] =
     "       albumbrowser-cli users add NAME            add a user name\n"
     "       albumbrowser-cli users delete NAME         delete a user name\n"
     "Sizes: 0 small, 1 medium, 2 big, 3 original. Formats: 0 URL, 1 UBB, 2 HTML, 3 preview, 4 custom.\n"
+    "--pictures LIST saves the pictures of the sizes listed (e.g. 2,3; empty for none) in this run;\n"
+    "--connections N (1 to 16) sets the parallel connections per host for this run.\n"
     "Run it in the folder that holds config.ini. Ctrl+C once interrupts a job, twice ends the program.\n";
 
 int Usage(const std::string& problem) {
@@ -95,8 +98,21 @@ bool RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string&
 int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, bool fromCache) {
     std::string user;
     bool quiet = false, optionsEnded = false;
-    for (const std::string& arg : args) {
-        if (!optionsEnded && arg == "--") {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!optionsEnded && (arg == "--pictures" || arg == "--connections")) {
+            // For this run only: the record is not saved by a job.
+            if (i + 1 >= args.size()) return Usage(arg + " needs a value");
+            const std::string& value = args[++i];
+            if (arg == "--pictures") {
+                if (!AppSettings::ParsePictureSizes(value, settings.pictureSizes))
+                    return Usage("--pictures takes a list of sizes 0 to 3, such as 2,3");
+            } else {
+                const std::optional<int> n = ParseIndex(value);
+                if (!n || *n < 1 || *n > 16) return Usage("--connections takes 1 to 16");
+                settings.connections = *n;
+            }
+        } else if (!optionsEnded && arg == "--") {
             optionsEnded = true;
         } else if (!optionsEnded && arg == "--quiet") {
             quiet = true;

@@ -76,6 +76,8 @@ PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder,
     const std::string title = HtmlEscape(album.title.view());
     for (int i = 0; i < SizeCount; ++i) {
         std::string page = PageStart(title);
+        // Grown once rather than doubling through every entry of a large album.
+        page.reserve(1024 + static_cast<size_t>(ListedPhotos(album)) * (templ.size() + 256));
         page += kHeadingStart;
         page += title;
         page += "<o:p></o:p></span></b></p>";

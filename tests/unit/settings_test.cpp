@@ -88,8 +88,13 @@ TEST_F(SettingsTest, RoundTripOfEveryField) {
     settings.skinFile = G("/皮肤/a.u3");
     settings.detailMode = DetailNetwork;
     settings.customFormat = G("[url=$url]$title 第$no张[/url]\r\n");
+    settings.pictureSizes = 0b1010;
+    settings.connections = 16;
+    settings.retries = 0;
+    settings.rate = 20;
     settings.AddUser(G("张三"));
     settings.Save();
+    EXPECT_NE(ReadFile(Config()).find("pictures=1,3\r\n"), std::string::npos);
 
     AppSettings loaded(dir.path());
     loaded.Load();
@@ -100,6 +105,33 @@ TEST_F(SettingsTest, RoundTripOfEveryField) {
     // One value is one line: a line break cannot reach the file as one.
     EXPECT_EQ(loaded.customFormat, G("[url=$url]$title 第$no张[/url]"));
     EXPECT_EQ(loaded.userNames[0], G("张三"));
+    EXPECT_EQ(loaded.pictureSizes, 0b1010u);
+    EXPECT_EQ(loaded.connections, 16);
+    EXPECT_EQ(loaded.retries, 0);
+    EXPECT_EQ(loaded.rate, 20);
+}
+
+TEST_F(SettingsTest, PictureSettingsAreReadWithinTheirRanges) {
+    struct Case {
+        const char* lines;
+        unsigned sizes;
+        int connections, retries, rate;
+    } cases[] = {
+        {"", 0, 4, 3, 0},  // the defaults: no pictures, as before
+        {"pictures= 0 , 2\r\nconnections=1\r\nretries=10\r\nrate=5", 0b101, 1, 10, 5},
+        {"pictures=2,2\r\nconnections=0\r\nretries=-1\r\nrate=-3", 0b100, 1, 0, 0},
+        {"pictures=4\r\nconnections=99\r\nretries=11", 0, 16, 10, 0},  // a bad list saves nothing
+        {"pictures=1,", 0, 4, 3, 0},
+    };
+    for (const Case& c : cases) {
+        WriteFile(Config(), std::string("[config]\r\n") + c.lines + "\r\n");
+        AppSettings settings(dir.path());
+        settings.Load();
+        EXPECT_EQ(settings.pictureSizes, c.sizes) << c.lines;
+        EXPECT_EQ(settings.connections, c.connections) << c.lines;
+        EXPECT_EQ(settings.retries, c.retries) << c.lines;
+        EXPECT_EQ(settings.rate, c.rate) << c.lines;
+    }
 }
 
 TEST_F(SettingsTest, ValueWithLineBreakCannotInjectKeys) {
