@@ -184,8 +184,8 @@ TEST_F(FaultsTest, CliKilledAtRandomMomentsNeverLeavesATornFile) {
     EXPECT_EQ(CheckFolder(folder_ / "demo").leftovers, 0);
 }
 
-// After: no crash, no message beyond the job's own final text, nothing torn, old files unchanged.
-TEST_F(FaultsTest, OutputFolderThatCannotBeWrittenIsSilent) {
+// After: the job says which file it could not write and exits 1; nothing torn, old files unchanged.
+TEST_F(FaultsTest, OutputFolderThatCannotBeWrittenIsReported) {
     DemoServiceProcess service;
     const CliResult first = RunCli(folder_, service.baseUrl(), {"update", "demo", "--quiet"});
     ASSERT_EQ(first.status, 0);
@@ -212,28 +212,25 @@ TEST_F(FaultsTest, OutputFolderThatCannotBeWrittenIsSilent) {
     for (const auto& entry : fs::recursive_directory_iterator(folder_))
         fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
 
-    // Every download "succeeds" without a file to land in; the cached answers are read as they are.
-    EXPECT_EQ(status, 0) << out << err;
-    EXPECT_EQ(out, first.out);
+    if (root) {
+        EXPECT_EQ(status, 1) << out << err;
+        EXPECT_EQ(out.rfind("无法写入文件：", 0), 0u) << out;
+    }
     EXPECT_EQ(err, "");
     EXPECT_EQ(ReadFile(folder_ / "demo/demo_index.htm"), before);
     EXPECT_TRUE(CheckFolder(folder_ / "demo").torn.empty());
     EXPECT_EQ(CheckFolder(folder_ / "demo").leftovers, 0);
 }
 
-// After: the job ends with the message for a user it cannot find, and nothing appears anywhere.
-TEST_F(FaultsTest, MissingOutputFolderIsSilent) {
+// The output folder is made with its parents, as a first backup into a new place expects.
+TEST_F(FaultsTest, MissingOutputFolderIsCreated) {
     const fs::path missing = folder_ / "gone/deeper";
     WriteFile(folder_ / "config.ini", "[config]\r\npath=" + missing.string() + "\r\ndetail=3\r\n");
     DemoServiceProcess service;
-    const std::vector<std::string> before = FilesBelow(folder_);
     const CliResult result = RunCli(folder_, service.baseUrl(), {"update", "demo", "--quiet"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "找不到用户信息。\n");
+    EXPECT_EQ(result.status, 0) << result.out;
     EXPECT_EQ(result.err, "");
-    EXPECT_FALSE(fs::exists(folder_ / "gone"));
-    std::vector<std::string> after = FilesBelow(folder_);
-    EXPECT_EQ(after, before);
+    EXPECT_TRUE(IsCompletePage(ReadFile(missing / "demo/demo_index.htm")));
 }
 
 // A full disk: writes beyond a file size limit fail (SIGXFSZ ignored). After: no crash, no message of
@@ -308,13 +305,9 @@ TEST_F(HostileAnswersTest, IdsThatNameOtherPlacesAreNeverFollowed) {
                     "' photos='1'><title>up</title></album>"
                     "<album id='a/b' photos='1'><title>slash</title></album>"
                     "<album id='nul&#0;x' photos='1'><title>nul</title></album>"
-                    "<album id='ok' photos='3'><title>fine</title></album>"
-                    "<album id='z' photos='1'><title>cut</title></album>");
-    // The character reference ends the id at "nul"; a NUL byte in the file ends the answer there.
+                    "<album id='ok' photos='3'><title>fine</title></album>");
+    // The character reference ends the id at "nul".
     Answer("zorbi.albums.getPhotos", "nul", "<rsp stat='ok'/>");
-    Answer("zorbi.albums.getPhotos", "z",
-           std::string(
-               "<rsp stat='ok'><album><photos><photo id='z\0/../../x' dir='d'/></photos></album></rsp>", 85));
     Answer("zorbi.albums.getPhotos", "ok",
            "<rsp stat='ok'><album><photos><photo id='" + up +
                "' dir='d' filename='f'/>"
@@ -323,12 +316,23 @@ TEST_F(HostileAnswersTest, IdsThatNameOtherPlacesAreNeverFollowed) {
     Answer("zorbi.photos.getInfo", "p1", "<rsp stat='ok'><photo secret='s'/></rsp>");
     const CliResult result = Update("ids");
     EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_EQ(result.out, "共7张图片，已读取3张图片，其中1张图片包含原图地址和描述信息\n");
+    EXPECT_EQ(result.out, "共6张图片，已读取3张图片，其中1张图片包含原图地址和描述信息\n");
     ExpectOnlyInside({"ids"});
     // Only the safe ids were asked for: one album, one photo.
     EXPECT_EQ(log_.find("a%2Fb"), std::string::npos) << log_;
     EXPECT_EQ(log_.find("%2E%2E"), std::string::npos) << log_;
     EXPECT_TRUE(fs::exists(folder_ / "ids/ok_0.htm"));
+
+    // A NUL byte in an answer ends its text there: what is left is no answer, and is not stored.
+    User("cut", "<album id='z' photos='1'><title>cut</title></album>");
+    Answer("zorbi.albums.getPhotos", "z",
+           std::string(
+               "<rsp stat='ok'><album><photos><photo id='z\0/../../x' dir='d'/></photos></album></rsp>", 85));
+    const CliResult cut = Update("cut");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.out, "服务器返回的数据无法识别（rest/albums/z.xml），本地缓存保持不变。\n");
+    EXPECT_FALSE(fs::exists(folder_ / "cut/rest/albums/z.xml"));
+    ExpectOnlyInside({"ids", "cut"});
 }
 
 TEST_F(HostileAnswersTest, HugeCountsAreCutToTheTables) {
@@ -372,7 +376,7 @@ TEST_F(HostileAnswersTest, OversizedAndDeeplyNestedAnswersAreRefused) {
     EXPECT_EQ(ReadFile(folder_ / "huge/rest/list.xml"), "<rsp stat='ok'><albums/></rsp>");
     ExpectOnlyInside({"huge"});
 
-    // 100,000 nested elements: stored, then refused as unreadable before the parser recurses.
+    // 100,000 nested elements: refused before the parser recurses, and not stored.
     User("deep", "");
     std::string nested;
     for (int i = 0; i < 100000; ++i) nested += "<a>";
@@ -380,13 +384,13 @@ TEST_F(HostileAnswersTest, OversizedAndDeeplyNestedAnswersAreRefused) {
     Answer("zorbi.albums.getList", "deep-id",
            "<rsp stat='ok'><albums><album id='d' photos='1'>" + nested + "</album></albums></rsp>");
     result = Update("deep");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "共0张图片，已读取0张图片，其中0张图片包含原图地址和描述信息\n");
-    EXPECT_GT(fs::file_size(folder_ / "deep/rest/list.xml"), 600000u);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "服务器返回的数据无法识别（rest/list.xml），本地缓存保持不变。\n");
+    EXPECT_FALSE(fs::exists(folder_ / "deep/rest/list.xml"));
     ExpectOnlyInside({"huge", "deep"});
 }
 
-TEST_F(HostileAnswersTest, MarkupScriptAndInvalidUtf8InTitlesAreCopiedAsText) {
+TEST_F(HostileAnswersTest, MarkupScriptAndInvalidUtf8InTitlesAreEscapedText) {
     User("markup",
          "<album id='t1' photos='1'><title>&lt;script&gt;alert(1)&lt;/script&gt;</title></album>"
          "<album id='t2' photos='1'><title>bad\xFF\xFE\xC3(utf8</title></album>");
@@ -400,9 +404,10 @@ TEST_F(HostileAnswersTest, MarkupScriptAndInvalidUtf8InTitlesAreCopiedAsText) {
     const CliResult result = Update("markup");
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(result.out, "共2张图片，已读取1张图片，其中1张图片包含原图地址和描述信息\n");
-    // Titles go into the pages as the service wrote them; bytes that are not UTF-8 become "?".
-    EXPECT_NE(ReadFile(folder_ / "markup/markup_index.htm").find("<script>alert(1)</script>"),
+    // Titles go into the pages as text, escaped; bytes that are not UTF-8 become "?".
+    EXPECT_NE(ReadFile(folder_ / "markup/markup_index.htm").find("&lt;script&gt;alert(1)&lt;/script&gt;"),
               std::string::npos);
+    EXPECT_EQ(ReadFile(folder_ / "markup/markup_index.htm").find("<script>"), std::string::npos);
     EXPECT_NE(ReadFile(folder_ / "markup/markup_index.htm")
                   .find("bad??"
                         "?(utf8"),
