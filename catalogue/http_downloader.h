@@ -1,41 +1,39 @@
 #pragma once
-// Downloads one URL into one file over HTTP, optionally through a proxy. One request at a time;
-// the connections of one downloader are kept alive and reused by its later calls.
+// Downloads one URL into one file over HTTP, optionally through a proxy. One request at a time on its
+// own FetchEngine, so the connections of one downloader are kept alive and reused by its later calls,
+// and transient failures are retried. For requests in parallel, submit them to engine() directly: the
+// settings made here apply to it too.
 #include <atomic>
 #include <string>
+
+#include "catalogue/fetch_engine.h"
 
 class HttpDownloader {
   public:
     // The largest body a download takes.
-    static constexpr long DownloadBufferSize = 1024000;
+    static constexpr long DownloadBufferSize = FetchEngine::DownloadBufferSize;
 
-    HttpDownloader();
-    virtual ~HttpDownloader();
+    HttpDownloader() = default;
+    virtual ~HttpDownloader() = default;
     HttpDownloader(const HttpDownloader&) = delete;
     HttpDownloader& operator=(const HttpDownloader&) = delete;
 
     // The proxy (empty server: the environment's proxy settings apply), its user and password.
-    void SetProxy(std::string server, std::string user, std::string password);
+    void SetProxy(std::string server, std::string user, std::string password) {
+        engine_.SetProxy(std::move(server), std::move(user), std::move(password));
+    }
     // The proxy port used when the server text names none; outside 1..65535 it is 80.
-    void SetProxyPort(int port);
+    void SetProxyPort(int port) { engine_.SetProxyPort(port); }
     // Shortens the time-outs (seconds to connect, seconds a transfer may receive nothing, seconds a
     // whole request may take); for tests.
-    void SetTimeouts(long connectSeconds, long idleSeconds, long totalSeconds = 300);
+    void SetTimeouts(long connectSeconds, long idleSeconds, long totalSeconds = 300) {
+        engine_.SetTimeouts(connectSeconds, idleSeconds, totalSeconds);
+    }
     // A flag that abandons the request in flight within a second once it is set (the job's interrupt).
-    void SetInterruptFlag(const std::atomic<bool>* flag) { interrupt_ = flag; }
+    void SetInterruptFlag(const std::atomic<bool>* flag) { engine_.SetInterruptFlag(flag); }
 
     // How a request ended.
-    struct Result {
-        enum Outcome {
-            Received,      // a complete answer with a 2xx status: `body` holds it
-            HttpError,     // an answer with another status: `status` holds it
-            NetworkError,  // no complete answer: refused, cut, too large or too slow
-            Interrupted,   // abandoned because the interrupt flag was set
-        };
-        Outcome outcome = NetworkError;
-        long status = 0;
-        std::string body;
-    };
+    using Result = FetchResult;
     // Fetches the URL into memory.
     virtual Result Fetch(const std::string& url);
 
@@ -43,15 +41,9 @@ class HttpDownloader {
     // when the file cannot be created), or -1 when the request failed; on -1 the file is untouched.
     int Download(std::string fileName, std::string url);
 
+    // The engine behind Fetch, for submitting requests ahead (connections, retries, rate are set there).
+    FetchEngine& engine() { return engine_; }
+
   private:
-    struct Connections;
-    std::string proxyServer_;
-    std::string proxyUser_;
-    std::string proxyPassword_;
-    int proxyPort_ = 80;
-    long connectTimeout_ = 60;
-    long idleTimeout_ = 60;
-    long totalTimeout_ = 300;
-    const std::atomic<bool>* interrupt_ = nullptr;
-    Connections* connections_;
+    FetchEngine engine_;
 };
