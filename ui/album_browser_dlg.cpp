@@ -408,10 +408,3 @@ QListWidget* CAlbumBrowserDlg::userList() const {
 QTableWidget* CAlbumBrowserDlg::albumList() const {
     return ui_->albumList;
 }
-
-QWidget* CAlbumBrowserDlg::Control(int id) const {
-    for (QWidget* child : findChildren<QWidget*>()) {
-        if (child->property("controlId").toInt() == id) return child;
-    }
-    return nullptr;
-}

@@ -54,8 +54,6 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     CWebBrowser2* browser() const;
     QListWidget* userList() const;
     QTableWidget* albumList() const;
-    // A control by its template id, for tests.
-    QWidget* Control(int id) const;
 
     // The choices, as last exchanged with the controls.
     int albumIndex = 0;

@@ -1,6 +1,7 @@
 // The main window driven as the user drives it: jobs with their progress window and message boxes,
 // the album list, the format and size choices against the template box and temp.htm, the user list
 // against config.ini, and the clipboard text.
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QLineEdit>
@@ -77,9 +78,16 @@ class MainWindowTest : public QObject {
         window_->userList()->setCurrentItem(items.first());
     }
 
-    QPushButton* Button(int id) { return qobject_cast<QPushButton*>(window_->Control(id)); }
-    QRadioButton* Radio(int id) { return qobject_cast<QRadioButton*>(window_->Control(id)); }
-    QLineEdit* TemplateBox() { return qobject_cast<QLineEdit*>(window_->Control(1002)); }
+    // A control of the window by its object name in the form; a missing one ends the run with its name.
+    template <class Widget>
+    Widget* Child(const char* name) {
+        Widget* widget = window_->findChild<Widget*>(name);
+        if (!widget) qFatal("the main window has no %s named %s", Widget::staticMetaObject.className(), name);
+        return widget;
+    }
+    QPushButton* Button(const char* name) { return Child<QPushButton>(name); }
+    QRadioButton* Radio(const char* name) { return Child<QRadioButton>(name); }
+    QLineEdit* TemplateBox() { return Child<QLineEdit>("templateEdit"); }
     std::string TempPage() { return ws_->ReadFile("temp.htm"); }
 
   private slots:
@@ -103,8 +111,8 @@ class MainWindowTest : public QObject {
         QCOMPARE(users->item(0)->text(), QStringLiteral("Alice"));
         QCOMPARE(users->item(2)->text(), QStringLiteral("bob"));
         QVERIFY(users->selectedItems().isEmpty());
-        QVERIFY(Radio(1045)->isChecked());
-        QVERIFY(Radio(1053)->isChecked());
+        QVERIFY(Radio("sizeRadio2")->isChecked());
+        QVERIFY(Radio("formatRadio3")->isChecked());
         QCOMPARE(ToGbk(TemplateBox()->text()), FormatTemplates()[PreviewFormatIndex]);
         const std::string page = TempPage();
         QVERIFY(page.rfind("<html>", 0) == 0);
@@ -123,7 +131,7 @@ class MainWindowTest : public QObject {
         ModalAnswerer answerer;
         answerer.AnswerMessageBoxes();
         SelectUser("Alice");
-        Button(1004)->click();
+        Button("importLocalButton")->click();
         QCOMPARE(watcher.shown, 1);
         QVERIFY(watcher.modal);
         QVERIFY(!window_->progressDlg().isVisible());
@@ -169,7 +177,8 @@ class MainWindowTest : public QObject {
         Open();
         ModalAnswerer answerer;
         answerer.AnswerMessageBoxes();
-        for (int id : {1004, 1009, 1029}) Button(id)->click();
+        for (const char* name : {"importLocalButton", "updateButton", "viewLocalButton"})
+            Button(name)->click();
         QCOMPARE(answerer.seen.size(), size_t(3));
         for (const auto& seen : answerer.seen) {
             QCOMPARE(seen.text, QStringLiteral("请从列表选择一个用户！"));
@@ -184,7 +193,7 @@ class MainWindowTest : public QObject {
         ModalAnswerer answerer;
         answerer.AnswerMessageBoxes();
         SelectUser("Alice");
-        Button(1004)->click();
+        Button("importLocalButton")->click();
         QCOMPARE(answerer.seen.size(), size_t(1));
         QCOMPARE(answerer.seen[0].title, QStringLiteral("界面线程错误"));
         QCOMPARE(answerer.seen[0].text, QStringLiteral("无法启动工作线程。"));
@@ -196,39 +205,39 @@ class MainWindowTest : public QObject {
         ModalAnswerer answerer;
         answerer.AnswerMessageBoxes();
         SelectUser("Alice");
-        Button(1004)->click();
+        Button("importLocalButton")->click();
 
-        Radio(1050)->click();  // URL
+        Radio("formatRadio0")->click();  // URL
         QCOMPARE(TemplateBox()->text(), QStringLiteral("$url\r\n"));
         std::string page = TempPage();
         QVERIFY(page.find("/d1/f1/big.jpg\r\n<br>\r\n") != std::string::npos);
         QVERIFY(page.find("<img") == std::string::npos);
 
-        Radio(1043)->click();  // 小图
+        Radio("sizeRadio0")->click();  // 小图
         QCOMPARE(window_->sizeIndex, 0);
         QVERIFY(TempPage().find("/d1/f1/small.jpg\r\n<br>\r\n") != std::string::npos);
 
-        Radio(1051)->click();  // UBB
+        Radio("formatRadio1")->click();  // UBB
         QVERIFY(TempPage().find("[img]" + std::string(kPictureHost) + "/d1/f2/small.jpg[/img]") !=
                 std::string::npos);
 
         // 自定义 keeps whatever the box holds.
         TemplateBox()->setText(QStringLiteral("<$no:$title>"));
-        Radio(1054)->click();
+        Radio("formatRadio4")->click();
         QCOMPARE(TemplateBox()->text(), QStringLiteral("<$no:$title>"));
         QVERIFY(TempPage().find(Gbk("<2:照片2>")) != std::string::npos);
 
         // 刷新 reads the box again after it was edited.
         TemplateBox()->setText(QStringLiteral("[$url]"));
-        Button(1089)->click();
+        Button("refreshButton")->click();
         QVERIFY(TempPage().find("[" + std::string(kPictureHost) + "/d1/f3/small.jpg]") != std::string::npos);
 
         // Changing the check box alone rebuilds nothing; the next rebuild drops the alert.
-        Radio(1053)->click();
+        Radio("formatRadio3")->click();
         QVERIFY(TempPage().find("alert(") != std::string::npos);
-        qobject_cast<QAbstractButton*>(window_->Control(1091))->click();
+        Child<QCheckBox>("copyAlertCheck")->click();
         QVERIFY(TempPage().find("alert(") != std::string::npos);
-        Button(1089)->click();
+        Button("refreshButton")->click();
         QVERIFY(TempPage().find("alert(") == std::string::npos);
     }
 
@@ -250,7 +259,7 @@ class MainWindowTest : public QObject {
                 dialog->findChild<QLineEdit*>("nameEdit")->setText(typed);
                 dialog->findChild<QPushButton*>("okButton")->click();
             });
-            Button(1011)->click();
+            Button("addUserButton")->click();
         };
         addUser(QStringLiteral("  张三 "));
         QCOMPARE(window_->userList()->count(), 4);
@@ -266,13 +275,13 @@ class MainWindowTest : public QObject {
 
         // Deleting with nothing selected asks, then does nothing.
         answerer.seen.clear();
-        Button(1031)->click();
+        Button("deleteUserButton")->click();
         QCOMPARE(answerer.seen.size(), size_t(1));
         QCOMPARE(answerer.seen[0].title, QStringLiteral("删除用户"));
         QCOMPARE(window_->userList()->count(), 4);
 
         SelectUser("bobby");
-        Button(1031)->click();
+        Button("deleteUserButton")->click();
         QCOMPARE(window_->userList()->count(), 3);
         const std::string config = ws_->ReadConfig();
         QVERIFY(config.find("user1=bob\r\n") != std::string::npos);
@@ -282,7 +291,7 @@ class MainWindowTest : public QObject {
         // Answering No keeps the user.
         answerer.AnswerMessageBoxes(QMessageBox::No);
         SelectUser("bob");
-        Button(1031)->click();
+        Button("deleteUserButton")->click();
         QCOMPARE(window_->userList()->count(), 3);
     }
 
@@ -296,7 +305,7 @@ class MainWindowTest : public QObject {
             dialog->findChild<QPlainTextEdit*>("textEdit")->setPlainText("edited");
             dialog->findChild<QPushButton*>("okButton")->click();
         });
-        Button(1025)->click();
+        Button("clipboardButton")->click();
         QCOMPARE(shown, QStringLiteral("第一行\nline two"));
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("第一行\r\nline two"));
     }
@@ -308,7 +317,7 @@ class MainWindowTest : public QObject {
         ModalAnswerer answerer;
         answerer.AnswerMessageBoxes();
         SelectUser("demo");
-        Button(1009)->click();
+        Button("updateButton")->click();
         QCOMPARE(answerer.seen.size(), size_t(1));
         QCOMPARE(answerer.seen[0].title, QStringLiteral("提示"));
         QCOMPARE(window_->albumList()->rowCount(), 12);
@@ -334,7 +343,7 @@ class MainWindowTest : public QObject {
             QVERIFY(progress->interruptRequested);
         });
         SelectUser("demo");
-        Button(1009)->click();
+        Button("updateButton")->click();
         QCOMPARE(answerer.seen.size(), size_t(2));
         QCOMPARE(answerer.seen[1].title, QStringLiteral("提示"));
         QVERIFY(!window_->progressDlg().interruptRequested);

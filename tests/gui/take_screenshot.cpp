@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     ModalAnswerer answerer;
     answerer.AnswerMessageBoxes();
     window.userList()->setCurrentRow(0);
-    qobject_cast<QPushButton*>(window.Control(1009))->click();
+    window.findChild<QPushButton*>("updateButton")->click();
     window.albumList()->selectRow(0);
     if (!WaitForLoad(window.browser())) return 1;
     for (int i = 0; i < 500; ++i) {
