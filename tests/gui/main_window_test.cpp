@@ -16,6 +16,7 @@
 #include "demo_service_process.h"
 #include "gui_test_support.h"
 #include "output/link_format.h"
+#include "test_files.h"
 #include "ui/album_browser_dlg.h"
 #include "ui/clip_text_dlg.h"
 #include "ui/gbk_text.h"
@@ -323,6 +324,22 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->albumList()->rowCount(), 12);
         QVERIFY(TempPage().find(service.baseUrl() + "/") != std::string::npos);
         QVERIFY(QFile::exists(ws_->file("demo/rest/list.xml")));
+    }
+
+    void aServiceErrorInChineseIsShownAsSent() {
+        WriteFile(ws_->path() + "/raw/zorbi.people.findByUsername/wang.xml",
+                  "<?xml version=\"1.0\" encoding=\"utf-8\"?><rsp stat=\"fail\"><err code=\"1\" "
+                  "msg=\"用户不存在\"/></rsp>");
+        DemoServiceProcess service({"--raw", ws_->path() + "/raw"});
+        ws_->WriteConfig("[users]\r\nuser0=wang\r\n");
+        Open(service.baseUrl(), service.baseUrl());
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("wang");
+        Button("updateButton")->click();
+        QCOMPARE(window_->progressDlg().StatusText(), QStringLiteral("用户不存在"));
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].text, QStringLiteral("用户不存在"));
     }
 
     void interruptingANetworkUpdate() {

@@ -76,6 +76,18 @@ TEST_F(CliTest, JobsEndingWithoutTheirSummaryExitWithOne) {
     EXPECT_EQ(unknown.out, "User not found\n");  // the service's own message
 }
 
+TEST_F(CliTest, ServiceErrorMessageInChineseIsPrintedInUtf8) {
+    // The answer is UTF-8, the core holds GBK, the terminal gets UTF-8 again.
+    WriteFile(folder_ / "raw/zorbi.people.findByUsername/wang.xml",
+              "<?xml version=\"1.0\" encoding=\"utf-8\"?><rsp stat=\"fail\"><err code=\"1\" "
+              "msg=\"用户不存在\"/></rsp>");
+    DemoServiceProcess service({"--raw", (folder_ / "raw").string()});
+    const CliResult result = Run({"update", "wang", "--quiet"}, service.baseUrl());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "用户不存在\n");
+    EXPECT_EQ(result.err, "");
+}
+
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
     const std::vector<std::vector<std::string>> bad = {
         {},
