@@ -373,6 +373,7 @@ void FetchEngine::Finish(Transfer& transfer, int resultCode) {
     FetchResult result;
     result.contentLength = length;
     result.sinkRefused = transfer.sinkRefused;
+    result.cut = code == CURLE_PARTIAL_FILE;
     bool transient = false;
     if (code == CURLE_ABORTED_BY_CALLBACK) {
         result.outcome = FetchResult::Interrupted;

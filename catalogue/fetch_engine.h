@@ -48,6 +48,8 @@ struct FetchResult {
     long long contentLength = -1;
     // The sink refused the body.
     bool sinkRefused = false;
+    // An answer came but ended short of its Content-Length.
+    bool cut = false;
 };
 
 class FetchEngine {

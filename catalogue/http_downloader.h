@@ -36,6 +36,10 @@ class HttpDownloader {
     using Result = FetchResult;
     // Fetches the URL into memory.
     virtual Result Fetch(const std::string& url);
+    // Asks for the URL into memory ahead of time, in parallel with the others asked for; Take(id)
+    // returns its result, in whatever order the caller takes them.
+    virtual int Submit(const std::string& url) { return engine_.Submit(FetchRequest{url}); }
+    virtual Result Take(int id) { return engine_.Wait(id); }
 
     // Fetches the URL into the file. Returns the number of body bytes stored (0 for an empty body or
     // when the file cannot be created), or -1 when the request failed; on -1 the file is untouched.

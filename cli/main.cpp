@@ -24,7 +24,8 @@
 
 namespace {
 
-constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130;
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSomePicturesFailed = 3,
+              kExitInterrupted = 130;
 
 const char kUsage[] =
     "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N]\n"
@@ -85,13 +86,14 @@ void InstallSignalHandlers() {
 // Runs the update workflow into the catalogue; returns whether it ended with its summary. Album pages
 // get the template the main window starts with.
 bool RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string& user, bool fromCache,
-            JobProgress& progress) {
+            JobProgress& progress, int* picturesFailed = nullptr) {
     const ZorbiService service = ZorbiService::FromEnvironment();
     RestReader reader(catalogue, service.pictureHost());
     MemoryAlbumList albumList;
     UpdateContext context{catalogue, reader,    settings, service,
                           progress,  albumList, user,     FormatTemplates()[PreviewFormatIndex]};
     context.startPauseMs = 0;  // the pause lets a progress window open; a terminal needs none
+    context.picturesFailed = picturesFailed;
     return UpdateAlbums(context, fromCache);
 }
 
@@ -127,10 +129,12 @@ int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, b
     TerminalProgress progress(stderr, quiet);
     g_activeJob = &progress;
     auto catalogue = std::make_unique<AlbumCatalogue>();
-    const bool summary = RunJob(*catalogue, settings, Utf8ToGbk(user), fromCache, progress);
+    int picturesFailed = 0;
+    const bool summary = RunJob(*catalogue, settings, Utf8ToGbk(user), fromCache, progress, &picturesFailed);
     g_activeJob = nullptr;
     PrintUtf8(stdout, progress.resultText);
-    return summary ? kExitOk : kExitFailed;
+    if (!summary) return kExitFailed;
+    return picturesFailed > 0 ? kExitSomePicturesFailed : kExitOk;
 }
 
 int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) {

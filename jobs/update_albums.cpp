@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "jobs/picture_backup.h"
 #include "output/link_format.h"
 #include "output/report_writer.h"
 #include "platform/codepage.h"
@@ -14,6 +15,10 @@
 namespace {
 
 const char kNetworkError[] = "网络错误。请检查网络是否连通，HTTP代理是否设置正确!";
+
+std::string UnrecognisedText(const std::string& relativePath) {
+    return Format(GBK("服务器返回的数据无法识别（%s），本地缓存保持不变。").c_str(), relativePath.c_str());
+}
 
 std::string WriteFailedText(const std::string& path, int error) {
     return Format(GBK("无法写入文件：%s（%s）").c_str(), path.c_str(), SystemErrorText(error).c_str());
@@ -36,7 +41,29 @@ class UpdateRun {
     // In a network update, brings one answer into the cache: it replaces the cached file only when it
     // is a service answer with stat "ok". False when the run has ended (its text set). An interrupted
     // request replaces nothing and returns true: the stages stop at their next check.
-    bool Fetch(const std::string& relativePath, const std::string& url);
+    bool Fetch(const std::string& relativePath, const std::string& url) {
+        return fromCache_ || Store(relativePath, downloader_->Fetch(url));
+    }
+    bool Store(const std::string& relativePath, const HttpDownloader::Result& result);
+
+    // Answers asked for ahead of their turn, then taken strictly in catalogue order, so that reports
+    // and the cache come out as one request at a time gives them.
+    struct Ahead {
+        std::string relativePath;
+        std::string url;
+        int id = -1;
+    };
+    void StartAhead(std::vector<Ahead> answers) {
+        ahead_ = std::move(answers);
+        submitted_ = 0;
+    }
+    // Fetch for the k-th answer of the list.
+    bool TakeAhead(size_t k) {
+        for (; submitted_ < ahead_.size() && submitted_ <= k + AheadWindow(); ++submitted_)
+            ahead_[submitted_].id = downloader_->Submit(ahead_[submitted_].url);
+        return Store(ahead_[k].relativePath, downloader_->Take(ahead_[k].id));
+    }
+    size_t AheadWindow() const { return static_cast<size_t>(4 * c_.settings.connections); }
     // The caption of a stage: the local text, or "正在从" + the user's host + the network text.
     std::string Caption(const char* local, const char* network) const {
         if (fromCache_) return Utf8ToGbk(local);
@@ -51,24 +78,32 @@ class UpdateRun {
     bool ReadListStage();
     bool ReadPhotosStage();
     bool ReadDetailsStage();
+    bool PicturesStage();
+    bool WritePagesStage();
 
     const UpdateContext& c_;
     const bool fromCache_;
     std::string userFolder_;
     std::unique_ptr<HttpDownloader> downloader_;
     std::vector<bool> photosRead_;  // per album: its photo list was read in this run
+    std::vector<bool> pagesDue_;    // per album: read in full, its pages are to be written
+    std::vector<Ahead> ahead_;
+    size_t submitted_ = 0;
+    bool abandoned_ = false;  // a request was given up on an interrupt
+    PictureBackupResult pictures_;
     int readCounter_ = 0;
     int detailCounter_ = 0;
 };
 
-bool UpdateRun::Fetch(const std::string& relativePath, const std::string& url) {
-    if (fromCache_) return true;
-    const HttpDownloader::Result result = downloader_->Fetch(url);
+bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Result& result) {
     switch (result.outcome) {
         case HttpDownloader::Result::Interrupted:
+            abandoned_ = true;
             return true;
         case HttpDownloader::Result::NetworkError:
-            return End(GBK(kNetworkError));
+            if (!result.cut) return End(GBK(kNetworkError));
+            // A body shorter than it said it was is an answer, and a broken one.
+            return End(UnrecognisedText(relativePath));
         case HttpDownloader::Result::HttpError:
             if (result.status == 407)
                 return End(GBK("代理服务器拒绝了用户名或密码（HTTP 407），请在设置中检查代理。"));
@@ -85,8 +120,7 @@ bool UpdateRun::Fetch(const std::string& relativePath, const std::string& url) {
             if (!message.empty()) return End(message);
             return true;
         case RestReader::AnswerKind::Unreadable:
-            return End(Format(GBK("服务器返回的数据无法识别（%s），本地缓存保持不变。").c_str(),
-                              relativePath.c_str()));
+            return End(UnrecognisedText(relativePath));
         case RestReader::AnswerKind::Ok:
             break;
     }
@@ -126,12 +160,29 @@ bool UpdateRun::Run() {
         downloader_->SetProxy(c_.settings.proxyServer, c_.settings.proxyUser, c_.settings.proxyPassword);
         downloader_->SetProxyPort(c_.settings.proxyPort);
         downloader_->SetInterruptFlag(&progress.interruptRequested);
+        FetchEngine& engine = downloader_->engine();
+        engine.SetConnections(c_.settings.connections);
+        engine.SetRetries(c_.settings.retries);
+        engine.SetRate(c_.settings.rate);
+        engine.SetHostWaitReport([&progress](int seconds) {
+            if (seconds > 0) progress.SetText(Format(GBK("服务器要求暂停，%d秒后继续…").c_str(), seconds));
+        });
     }
 
-    if (!ReadUserStage() || !ReadListStage()) return false;
-    if (!ReadPhotosStage() || !ReadDetailsStage()) return false;
-    progress.SetText(Format(GBK("共%d张图片，已读取%d张图片，其中%d张图片包含原图地址和描述信息").c_str(),
-                            catalogue.photoTotal, readCounter_, detailCounter_));
+    // A request abandoned before the album list is read leaves nothing to read: the job ends at once.
+    if (!ReadUserStage()) return false;
+    if (!abandoned_ && !ReadListStage()) return false;
+    if (!abandoned_ && (!ReadPhotosStage() || !ReadDetailsStage())) return false;
+    if (!PicturesStage() || !WritePagesStage()) return false;
+    std::string summary =
+        Format(GBK("共%d张图片，已读取%d张图片，其中%d张图片包含原图地址和描述信息").c_str(),
+               catalogue.photoTotal, readCounter_, detailCounter_);
+    if (!fromCache_ && c_.settings.pictureSizes != 0) {
+        summary += Format(GBK("；图片：新下载%d张，已有%d张，失败%d张").c_str(), pictures_.fresh,
+                          pictures_.present, pictures_.failed);
+    }
+    if (c_.picturesFailed) *c_.picturesFailed = pictures_.failed;
+    progress.SetText(summary);
     progress.Close();
     return true;
 }
@@ -141,6 +192,7 @@ bool UpdateRun::ReadUserStage() {
     c_.progress.SetCaption(Caption("正在从本地读取相册信息", "更新相册信息"));
     c_.progress.SetText(GBK("正在读取用户信息..."));
     if (!Fetch("rest/user.xml", c_.service.UserRequest(catalogue.userName))) return false;
+    if (abandoned_) return true;
     catalogue.userId = c_.reader.ReadUser(CacheFile("rest/user.xml"));
     c_.progress.SetPos(30);
     if (catalogue.userId.empty()) return End(GBK("找不到用户信息。"));
@@ -173,13 +225,22 @@ bool UpdateRun::ReadPhotosStage() {
     progress.SetCaption(Caption("正在从本地读取读取图片信息...", "读取图片信息..."));
     progress.SetRange(0, catalogue.photoTotal);
     progress.SetPos(0);
+    // An id unfit as a file name is treated as an answer that is missing.
+    std::vector<Ahead> lists;
+    for (int i = 0; i < catalogue.albumCount && !fromCache_; ++i) {
+        const AlbumInfo& album = catalogue.albums[i];
+        if (IsSafeFileId(album.id))
+            lists.push_back(
+                {"rest/albums/" + album.id.str() + ".xml", c_.service.AlbumPhotosRequest(album.id)});
+    }
+    StartAhead(std::move(lists));
+    size_t next = 0;
     for (int i = 0; i < catalogue.albumCount && !progress.interruptRequested; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
         progress.SetText(Format(GBK("读取相册【%s】...").c_str(), album.title.str().c_str()));
-        // An id unfit as a file name is treated as an answer that is missing.
         if (!IsSafeFileId(album.id)) continue;
         const std::string file = "rest/albums/" + album.id.str() + ".xml";
-        if (!Fetch(file, c_.service.AlbumPhotosRequest(album.id))) return false;
+        if (!fromCache_ && !TakeAhead(next++)) return false;
         readCounter_ += c_.reader.ReadAlbumPhotos(CacheFile(file), i);
         photosRead_[static_cast<size_t>(i)] = true;
         progress.SetPos(readCounter_);
@@ -194,20 +255,35 @@ bool UpdateRun::ReadDetailsStage() {
     progress.SetCaption(Caption("正在从本地读取读取图片详细信息...", "读取图片详细信息..."));
     progress.SetRange(0, catalogue.photoTotal);
     progress.SetPos(0);
+    pagesDue_.assign(static_cast<size_t>(catalogue.albumCount), false);
     if (detailMode <= DetailNone) return true;
+    // Which answers to fetch, in the order they are read. An error answer that an earlier version
+    // stored counts as missing.
+    std::vector<Ahead> details;
+    std::vector<bool> fetch;
+    for (int i = 0; i < catalogue.albumCount && !fromCache_; ++i) {
+        const AlbumInfo& album = catalogue.albums[i];
+        for (int j = 0; j < ListedPhotos(album); ++j) {
+            const PhotoInfo& photo = album.photos[j];
+            const std::string file = "rest/photos/" + photo.id.str() + ".xml";
+            const bool wanted = IsSafeFileId(photo.id) &&
+                                (detailMode == DetailNetwork || (detailMode == DetailLocalThenNetwork &&
+                                                                 !c_.reader.HoldsAnswer(CacheFile(file))));
+            fetch.push_back(wanted);
+            if (wanted) details.push_back({file, c_.service.PhotoInfoRequest(photo.id)});
+        }
+    }
+    StartAhead(std::move(details));
+    size_t record = 0, next = 0;
     for (int i = 0; i < catalogue.albumCount; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
         const int listed = ListedPhotos(album);
         int j = 0;
-        for (; j < listed && !progress.interruptRequested; ++j) {
+        for (; j < listed && !progress.interruptRequested; ++j, ++record) {
             const PhotoInfo& photo = album.photos[j];
             if (IsSafeFileId(photo.id)) {
                 const std::string file = "rest/photos/" + photo.id.str() + ".xml";
-                // An error answer that an earlier version stored counts as missing.
-                const bool fetch =
-                    !fromCache_ && (detailMode == DetailNetwork || (detailMode == DetailLocalThenNetwork &&
-                                                                    !c_.reader.HoldsAnswer(CacheFile(file))));
-                if (fetch && !Fetch(file, c_.service.PhotoInfoRequest(photo.id))) return false;
+                if (!fromCache_ && fetch[record] && !TakeAhead(next++)) return false;
                 if (c_.reader.ReadPhotoInfo(CacheFile(file), i, j)) ++detailCounter_;
             }
             progress.SetPos(detailCounter_);
@@ -215,9 +291,34 @@ bool UpdateRun::ReadDetailsStage() {
                                     catalogue.photoTotal, detailCounter_, album.title.str().c_str(),
                                     photo.title.str().c_str()));
         }
+        record += static_cast<size_t>(listed - j);
         // After an interrupt, an album not read in full keeps the pages it had.
-        if (!photosRead_[static_cast<size_t>(i)] || j < listed) continue;
-        const PageWrite pages = WriteAlbumPages(album, userFolder_, c_.outputTemplate);
+        pagesDue_[static_cast<size_t>(i)] = photosRead_[static_cast<size_t>(i)] && j == listed;
+    }
+    return true;
+}
+
+bool UpdateRun::PicturesStage() {
+    if (fromCache_ || c_.settings.pictureSizes == 0 || c_.progress.interruptRequested) return true;
+    pictures_ = BackUpPictures(*downloader_, c_.progress, c_.catalogue, photosRead_, c_.settings.pictureSizes,
+                               userFolder_, Caption("", "下载图片..."), static_cast<int>(AheadWindow()));
+    if (!WriteFailedList(userFolder_, pictures_.failures))
+        return End(WriteFailedText(FailedListPath(userFolder_), errno));
+    return true;
+}
+
+bool UpdateRun::WritePagesStage() {
+    // Pages of a size whose pictures are kept link the local copies that are there.
+    const unsigned sizes = c_.settings.pictureSizes;
+    const LocalPictureLink localLink = [this, sizes](std::string_view photoId, int size) {
+        if (!(sizes & (1u << size))) return std::string();
+        const LocalPicture local = LocalPicturePath(userFolder_, photoId, size);
+        return local.present ? local.relativePath : std::string();
+    };
+    for (size_t i = 0; i < pagesDue_.size(); ++i) {
+        if (!pagesDue_[i]) continue;
+        const PageWrite pages = WriteAlbumPages(c_.catalogue.albums[i], userFolder_, c_.outputTemplate,
+                                                sizes ? localLink : LocalPictureLink());
         if (!pages.ok()) return End(WriteFailedText(pages.failedPath, pages.error));
     }
     return true;

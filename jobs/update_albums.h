@@ -25,7 +25,8 @@ struct UpdateContext {
     std::function<std::unique_ptr<HttpDownloader>()> makeDownloader = [] {
         return std::make_unique<HttpDownloader>();
     };
-    int startPauseMs = 100;  // the pause before the first report
+    int startPauseMs = 100;         // the pause before the first report
+    int* picturesFailed = nullptr;  // receives how many pictures could not be saved
 };
 
 // Runs one job; returns true when it ended with its summary (also after an interrupt).

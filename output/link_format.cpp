@@ -56,13 +56,14 @@ std::string HtmlEscape(std::string_view text) {
     return escaped;
 }
 
-std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex,
-                           FieldText fields) {
+std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex, FieldText fields,
+                           std::string_view pictureUrl) {
     const auto field = [fields](std::string_view value) {
         return fields == FieldText::HtmlEscaped ? HtmlEscape(value) : std::string(value);
     };
     std::string text = templ;
-    ReplaceAll(text, "$url", field(PictureAddress(photo.url.view(), sizeIndex)));
+    ReplaceAll(text, "$url",
+               field(pictureUrl.empty() ? PictureAddress(photo.url.view(), sizeIndex) : std::string(pictureUrl)));
     ReplaceAll(text, "$title", field(photo.title.view()));
     ReplaceAll(text, "$description", field(photo.description.view()));
     ReplaceAll(text, "$secret", field(photo.secret.view()));

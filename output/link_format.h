@@ -29,9 +29,10 @@ std::string HtmlEscape(std::string_view text);
 enum class FieldText { AsIs, HtmlEscaped };
 
 // The template with "$url" (in the size given, 0 to 3), "$title", "$description" and "$secret"
-// replaced by the photo's fields, in that order; "$no" stays.
+// replaced by the photo's fields, in that order; "$no" stays. A `pictureUrl` given stands for the
+// picture's address (a local copy).
 std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex,
-                           FieldText fields = FieldText::AsIs);
+                           FieldText fields = FieldText::AsIs, std::string_view pictureUrl = {});
 
 // How many of the album's photos its lists and pages show: the records its photo list filled.
 int ListedPhotos(const AlbumInfo& album);

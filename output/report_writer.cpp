@@ -70,7 +70,8 @@ PageWrite WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& use
     return {};
 }
 
-PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ) {
+PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ,
+                          const LocalPictureLink& localLink) {
     if (!IsSafeFileId(album.id.view())) return {};
     const auto pagePath = [&](int size) { return AlbumPagePath(userFolder, album.id.view(), size); };
     const std::string title = HtmlEscape(album.title.view());
@@ -96,7 +97,9 @@ PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder,
             std::string numbered = templ;
             ReplaceAll(numbered, "$no", std::to_string(n));
             page += "<p>";
-            page += ExpandTemplate(album.photos[n - 1], numbered, i, FieldText::HtmlEscaped);
+            const PhotoInfo& photo = album.photos[n - 1];
+            const std::string local = localLink ? localLink(photo.id.view(), i) : std::string();
+            page += ExpandTemplate(photo, numbered, i, FieldText::HtmlEscaped, local);
             page += "</p>\r\n";
         }
         page += "</div>\r\n</body>\r\n</html>";

@@ -1,6 +1,7 @@
 #pragma once
 // The user's static report: the index page and four pages per album, in the user folder. Pages are GBK
 // with "\r\n" line breaks and no charset; each is built in memory and replaces its file atomically.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,11 @@ struct PageWrite {
 // album whose id cannot name a file is listed without links.
 PageWrite WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& userFolder);
 
+// The address a page links for a photo's picture of a size: a local copy's path relative to the user
+// folder, or an empty text for the service's address.
+using LocalPictureLink = std::function<std::string(std::string_view photoId, int sizeIndex)>;
+
 // Writes the album's four report pages into userFolder (nothing for an id unfit as a file name), with
 // the photo fields escaped for HTML and the album's listed photos only.
-PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ);
+PageWrite WriteAlbumPages(const AlbumInfo& album, const std::string& userFolder, const std::string& templ,
+                          const LocalPictureLink& localLink = {});

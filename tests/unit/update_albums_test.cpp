@@ -53,6 +53,12 @@ class FakeDownloader : public HttpDownloader {
   public:
     FakeDownloader(std::map<std::string, std::string>& answers, std::vector<std::string>& requests)
         : answers_(answers), requests_(requests) {}
+    // Answers ahead of time are fetched when taken, so the requests keep their order.
+    int Submit(const std::string& url) override {
+        submitted_.push_back(url);
+        return static_cast<int>(submitted_.size() - 1);
+    }
+    Result Take(int id) override { return Fetch(submitted_[static_cast<size_t>(id)]); }
     Result Fetch(const std::string& url) override {
         requests_.push_back(url.substr(url.rfind('&') + 1));
         const auto answer = answers_.find(requests_.back());
@@ -63,6 +69,7 @@ class FakeDownloader : public HttpDownloader {
   private:
     std::map<std::string, std::string>& answers_;
     std::vector<std::string>& requests_;
+    std::vector<std::string> submitted_;
 };
 
 std::string PhotoList(std::initializer_list<std::pair<const char*, const char*>> photos) {

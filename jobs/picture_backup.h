@@ -1,0 +1,28 @@
+#pragma once
+// The picture stage of a network update: the pictures of the chosen sizes of every listed photo of the
+// albums read, fetched in parallel and stored as whole images (see picture_store.h).
+#include <string>
+#include <vector>
+
+#include "catalogue/album_catalogue.h"
+#include "catalogue/http_downloader.h"
+#include "jobs/job_progress.h"
+#include "jobs/picture_store.h"
+
+struct PictureBackupResult {
+    int fresh = 0;    // fetched and stored in this run
+    int present = 0;  // there already
+    int failed = 0;   // not stored: named in failed.txt
+    std::vector<FailedPicture> failures;
+};
+
+// Fetches what is missing of the pictures of `sizes` (bit i for size i) of the albums marked in
+// `albums`, at most `ahead` requests ahead, reporting progress under `caption`. Stops at an interrupt;
+// what did not arrive keeps its .part for the next run.
+PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& progress,
+                                   const AlbumCatalogue& catalogue, const std::vector<bool>& albums,
+                                   unsigned sizes, const std::string& userFolder, const std::string& caption,
+                                   int ahead);
+
+// "1.5 MB": a byte count for people.
+std::string ByteCountText(double bytes);
