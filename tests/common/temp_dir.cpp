@@ -12,6 +12,9 @@ TempDir::TempDir(const std::string& prefix) {
     std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder " + pattern);
     path_ = pattern;
+    // 0755 as mkdir makes a folder, not mkdtemp's 0700: tests run the programs as another user in it.
+    fs::permissions(path_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                               fs::perms::others_read | fs::perms::others_exec);
 }
 
 TempDir::~TempDir() {

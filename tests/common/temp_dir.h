@@ -1,11 +1,11 @@
 #pragma once
-// The tests' one temporary folder: fresh, private, and removed with everything in it at the end.
+// The tests' one temporary folder: fresh, and removed with everything in it at the end.
 #include <set>
 #include <string>
 
 class TempDir {
   public:
-    // Creates PREFIX-XXXXXX under the system's temporary folder ($TMPDIR or /tmp). Throws
+    // Creates PREFIX-XXXXXX under the system's temporary folder ($TMPDIR or /tmp), mode 0755. Throws
     // std::runtime_error when it cannot.
     explicit TempDir(const std::string& prefix = "albumtest");
     // Removes the folder, also below folders a test left without permissions.

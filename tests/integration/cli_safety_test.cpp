@@ -9,6 +9,7 @@
 
 #include "cli_process.h"
 #include "demo_service_process.h"
+#include "temp_dir.h"
 #include "test_files.h"
 
 namespace fs = std::filesystem;
@@ -42,25 +43,14 @@ bool HasControls(const std::string& text) {
 
 class CliSafetyTest : public testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("cli-safety-" + std::to_string(getpid()) + "-" +
-                                               testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        WriteFile(folder_ / "config.ini", config_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(folder_ / "config.ini", fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(folder_, ignored);
-    }
+    void SetUp() override { WriteFile(folder_ / "config.ini", config_); }
     CliResult Run(std::vector<std::string> args, const std::function<void()>& inChild = {},
                   const std::string& endpoint = "http://127.0.0.1:9") {
         return RunCli(folder_, endpoint, std::move(args), inChild);
     }
 
-    fs::path folder_;
+    TempDir temp_{"cli-safety-test"};
+    const fs::path folder_{temp_.path()};
     const std::string config_ = "[proxy]\r\npassword=secret\r\n[users]\r\nuser0=demo\r\nuser1=a\x1b[2Jb\r\n";
 };
 
