@@ -23,6 +23,7 @@ class PreviewPaneTest : public QObject {
         album.id = "al1";
         album.title = Gbk("相册");
         album.photoCount = n;
+        album.listedCount = n;  // as the reader leaves it: the pages show only the listed records
         for (int i = 0; i < n; ++i) {
             album.photos[i].id = "p" + std::to_string(i);
             album.photos[i].url = host + "/d/f" + std::to_string(i);
