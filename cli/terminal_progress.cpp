@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "platform/codepage.h"
 
 namespace {
@@ -110,6 +112,7 @@ void TerminalProgress::SetRange(int lower, int upper) {
     lower_ = lower;
     upper_ = upper;
     lastPercent_ = -1;
+    rangeStart_ = std::chrono::steady_clock::now();
     if (live_) DrawBar();
 }
 
@@ -138,8 +141,18 @@ void TerminalProgress::DrawBar() {
     bar.append(kWidth - filled, '-');
     // One line that fits the terminal, so "\r" always returns to its start; "\033[K" clears what a
     // longer earlier line left behind.
-    char head[64];
+    char head[96];
     std::snprintf(head, sizeof head, "[%s] %3lld%% ", bar.c_str(), done);
+    // The time left at the pace so far, once there is a pace to go by.
+    const long long doneUnits = position_ - lower_;
+    if (span > 0 && doneUnits > 0 && doneUnits < span) {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - rangeStart_).count();
+        const long long left = static_cast<long long>(elapsed / static_cast<double>(doneUnits) *
+                                                      static_cast<double>(span - doneUnits));
+        const size_t used = std::strlen(head);
+        std::snprintf(head + used, sizeof head - used, "ETA %lld:%02lld ", left / 60, left % 60);
+    }
     const std::string line = FitToColumns(head + caption_ + " | " + text_, TerminalColumns(out_) - 1);
     std::fprintf(out_, "\r%s\033[K", line.c_str());
     std::fflush(out_);

@@ -1,6 +1,7 @@
 #pragma once
 // Progress of a job on a terminal: a live bar with caption and text when stderr is a terminal,
 // otherwise one line per caption or text. Texts arrive in GBK and are written in UTF-8.
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -37,4 +38,5 @@ class TerminalProgress : public JobProgress {
     std::string text_;
     long long lower_ = 0, upper_ = 100, position_ = 0;
     int lastPercent_ = -1;
+    std::chrono::steady_clock::time_point rangeStart_ = std::chrono::steady_clock::now();
 };
