@@ -69,7 +69,7 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     for (QAbstractButton* radio : sizeRadios_)
         connect(radio, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseSize);
     connect(ui_->refreshButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnChooseSize);
-    for (int f = 0; f < 4; ++f) {
+    for (int f = 0; f < BuiltInFormatCount; ++f) {
         connect(formatRadios_[f], &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseFormat);
     }
     connect(ui_->formatRadio4, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseCustomFormat);
@@ -152,10 +152,10 @@ void CAlbumBrowserDlg::UpdateData(bool saveAndValidate) {
     if (saveAndValidate) {
         const QList<QListWidgetItem*> chosen = users->selectedItems();
         selectedUser = chosen.isEmpty() ? std::string() : ToGbk(chosen.first()->text());
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < SizeCount; ++i) {
             if (sizeRadios_[i]->isChecked()) sizeIndex = i;
         }
-        for (int i = 0; i < 5; ++i) {
+        for (int i = 0; i < FormatCount; ++i) {
             if (formatRadios_[i]->isChecked()) formatIndex = i;
         }
         outputTemplate = ToGbk(ui_->templateEdit->text());
@@ -172,8 +172,8 @@ void CAlbumBrowserDlg::UpdateData(bool saveAndValidate) {
             }
         }
     }
-    if (sizeIndex >= 0 && sizeIndex < 4) sizeRadios_[sizeIndex]->setChecked(true);
-    if (formatIndex >= 0 && formatIndex < 5) formatRadios_[formatIndex]->setChecked(true);
+    if (sizeIndex >= 0 && sizeIndex < SizeCount) sizeRadios_[sizeIndex]->setChecked(true);
+    if (formatIndex >= 0 && formatIndex < FormatCount) formatRadios_[formatIndex]->setChecked(true);
     ui_->templateEdit->setText(FromGbk(outputTemplate));
     ui_->templateEdit->setCursorPosition(0);
     ui_->copyAlertCheck->setChecked(copyAlert != 0);
@@ -239,7 +239,7 @@ void CAlbumBrowserDlg::OnChooseSize() {
 
 void CAlbumBrowserDlg::OnChooseFormat() {
     UpdateData(true);
-    for (int f = 0; f < 4; ++f) {
+    for (int f = 0; f < BuiltInFormatCount; ++f) {
         if (sender() == formatRadios_[f]) outputTemplate = FormatTemplates()[f];
     }
     UpdateData(false);
@@ -253,18 +253,18 @@ void CAlbumBrowserDlg::OnChooseCustomFormat() {
 }
 
 void CAlbumBrowserDlg::OnImportLocal() {
-    StartJob(0);
+    StartJob(JobKind::ImportLocal);
 }
 
 void CAlbumBrowserDlg::OnUpdateFromNetwork() {
-    StartJob(1);
+    StartJob(JobKind::UpdateFromNetwork);
 }
 
 CMyThread* CAlbumBrowserDlg::CreateWorker() {
     return new CMyThread();
 }
 
-void CAlbumBrowserDlg::StartJob(int option) {
+void CAlbumBrowserDlg::StartJob(JobKind job) {
     UpdateData(true);
     catalogue_.userName = selectedUser;
     if (selectedUser.empty()) {
@@ -274,7 +274,7 @@ void CAlbumBrowserDlg::StartJob(int option) {
     jobUser_ = selectedUser;
     CMyThread* worker = CreateWorker();
     worker->SetOwner(this);
-    worker->SetJobOption(option);
+    worker->SetJob(job);
     worker_ = worker;
     CProgressDlg* progress = &progressDlg_;
     const bool started = progressDlg_.DoModal([worker, progress] {
@@ -289,7 +289,8 @@ void CAlbumBrowserDlg::StartJob(int option) {
     progressDlg_.interruptRequested = false;
     if (!started) return;
     ShowMessage(this, FromGbk(progressDlg_.resultText),
-                option == 0 ? QStringLiteral("信息") : QStringLiteral("提示"), QMessageBox::Warning);
+                job == JobKind::ImportLocal ? QStringLiteral("信息") : QStringLiteral("提示"),
+                QMessageBox::Warning);
     RebuildPreview();
 }
 

@@ -7,9 +7,11 @@
 #include <string>
 
 #include "catalogue/album_catalogue.h"
-#include "jobs/job_progress.h"
 #include "catalogue/rest_reader.h"
 #include "catalogue/zorbi_service.h"
+#include "jobs/job_progress.h"
+#include "output/link_format.h"
+#include "ui/my_thread.h"
 #include "ui/progress_dlg.h"
 #include "ui/settings_dlg.h"
 
@@ -88,7 +90,7 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
-    void StartJob(int option);
+    void StartJob(JobKind job);
     void ShowContextMenu(const QPoint& pos);
 
     AlbumCatalogue& catalogue_;
@@ -97,8 +99,8 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     RestReader reader_;
     CProgressDlg progressDlg_;
     std::unique_ptr<Ui::CAlbumBrowserDlg> ui_;
-    QAbstractButton* sizeRadios_[4];
-    QAbstractButton* formatRadios_[5];
+    QAbstractButton* sizeRadios_[SizeCount];
+    QAbstractButton* formatRadios_[FormatCount];
     // The user folder of the jobs: the name the running job started with, and the name of the last job
     // that refilled the album list, whose pages a double click opens.
     std::string jobUser_;
