@@ -126,6 +126,9 @@ TEST_F(FaultsTest, ServiceKilledDuringANetworkUpdate) {
         });
         AppSettings settings(folder_.string());
         settings.Load();
+        // One request at a time and no second try: what arrived is exactly what was asked before the kill.
+        settings.connections = 1;
+        settings.retries = 0;
         auto catalogue = std::make_unique<AlbumCatalogue>();
         const ZorbiService zorbi(service.baseUrl(), service.baseUrl());
         RestReader reader(*catalogue, zorbi.pictureHost());
