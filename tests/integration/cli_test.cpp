@@ -6,8 +6,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "cli_process.h"
 #include "core_doubles.h"
@@ -65,6 +67,25 @@ TEST_F(CliTest, UpdateThenRebuildWithoutTheNetwork) {
     EXPECT_EQ(offline.status, 1);
     EXPECT_EQ(offline.out, "网络错误。请检查网络是否连通，HTTP代理是否设置正确!\n");
     EXPECT_TRUE(fs::exists(folder_ / "demo/rest/list.xml"));  // the cache survives a failed update
+}
+
+// Answers fetched ahead in parallel are read in catalogue order: the cache, the pages, the progress
+// and the summary are what one request at a time gives.
+TEST_F(CliTest, ParallelUpdateEqualsOneRequestAtATime) {
+    DemoServiceProcess service({"--latency-ms", "5"});
+    const auto run = [&](const char* connections) {
+        fs::remove_all(folder_ / "demo");
+        const CliResult result = Run({"update", "demo", "--connections", connections}, service.baseUrl());
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::recursive_directory_iterator(folder_ / "demo"))
+            if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
+        return std::make_tuple(result.status, result.out, result.err, files);
+    };
+    const auto one = run("1");
+    const auto four = run("4");
+    EXPECT_EQ(std::get<0>(one), 0);
+    EXPECT_TRUE(one == four);
+    EXPECT_GT(std::get<3>(one).size(), 50u);
 }
 
 TEST_F(CliTest, JobsEndingWithoutTheirSummaryExitWithOne) {
