@@ -102,7 +102,16 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
             w.id = engine.Submit(std::move(request));
         }
         Wanted& w = wanted[k];
-        const FetchResult answer = engine.Wait(w.id);
+        FetchResult answer = engine.Wait(w.id);
+        if (answer.outcome == FetchResult::HttpError && answer.status == 416) {
+            // The .part is as long as the picture or longer (a kill came between its last byte and the
+            // rename): it continues nothing. It goes, and the picture is asked for whole.
+            w.sink->store().Begin(416);
+            w.sink = std::make_unique<PictureSink>(userFolder, w.photo->id.str(), w.size);
+            FetchRequest whole{PictureAddress(w.photo->url.view(), w.size)};
+            whole.sink = w.sink.get();
+            answer = engine.Wait(engine.Submit(std::move(whole)));
+        }
         if (answer.outcome == FetchResult::Interrupted) {
             w.sink->store().Abandon();
             break;
