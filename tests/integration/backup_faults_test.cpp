@@ -242,9 +242,10 @@ TEST_F(BackupFaultsTest, FullDiskEndsTheUpdateWithTheFileItCouldNotWrite) {
     for (const auto& [limit, file] : cases) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         fs::remove_all(user_);
-        const CliResult result = Update(service_, [limit] {
+        const rlim_t bytes = limit;  // a structured binding cannot be captured before C++20 in clang 14
+        const CliResult result = Update(service_, [bytes] {
             signal(SIGXFSZ, SIG_IGN);
-            const rlimit cap{limit, limit};
+            const rlimit cap{bytes, bytes};
             setrlimit(RLIMIT_FSIZE, &cap);
         });
         EXPECT_EQ(result.status, 1) << result.err;
