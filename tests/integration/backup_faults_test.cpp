@@ -242,7 +242,7 @@ TEST_F(BackupFaultsTest, FullDiskEndsTheUpdateWithTheFileItCouldNotWrite) {
     for (const auto& [limit, file] : cases) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         fs::remove_all(user_);
-        const rlim_t bytes = limit;  // a structured binding cannot be captured before C++20 in clang 14
+        const rlim_t bytes = limit;  // clang 14 cannot capture a structured binding
         const CliResult result = Update(service_, [bytes] {
             signal(SIGXFSZ, SIG_IGN);
             const rlimit cap{bytes, bytes};
