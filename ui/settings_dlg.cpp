@@ -1,5 +1,6 @@
 #include "ui/settings_dlg.h"
 
+#include <QCheckBox>
 #include <QFileDialog>
 
 #include "platform/file_util.h"
@@ -18,7 +19,12 @@ CSettingsDlg::CSettingsDlg(const std::string& startupDirectory, QWidget* parent)
     detailRadios_[1] = ui_->detailRadio1;
     detailRadios_[2] = ui_->detailRadio2;
     detailRadios_[3] = ui_->detailRadio3;
+    pictureSizeChecks_[0] = ui_->pictureSizeCheck0;
+    pictureSizeChecks_[1] = ui_->pictureSizeCheck1;
+    pictureSizeChecks_[2] = ui_->pictureSizeCheck2;
+    pictureSizeChecks_[3] = ui_->pictureSizeCheck3;
     ui_->proxyPortEdit->setMaxLength(5);
+    ui_->connectionsEdit->setMaxLength(2);
     connect(ui_->saveButton, &QPushButton::clicked, this, &CSettingsDlg::OnSave);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &CSettingsDlg::reject);
     connect(ui_->folderChooseButton, &QPushButton::clicked, this, &CSettingsDlg::OnChooseFolder);
@@ -47,15 +53,26 @@ bool CSettingsDlg::UpdateData(bool saveAndValidate) {
         ui_->detailGroup->setExclusive(false);
         for (int i = 0; i < DetailModeCount; ++i) detailRadios_[i]->setChecked(i == settings.detailMode);
         ui_->detailGroup->setExclusive(true);
+        for (int i = 0; i < PictureSizeCount; ++i)
+            pictureSizeChecks_[i]->setChecked((settings.pictureSizes >> i) & 1u);
+        ui_->connectionsEdit->setText(QString::number(settings.connections));
         return true;
     }
-    // The port is checked before anything is taken, so a refused reading changes nothing.
+    // The numbers are checked before anything is taken, so a refused reading changes nothing.
     bool whole = false;
     const int port = ui_->proxyPortEdit->text().trimmed().toInt(&whole);
     if (!whole) {
         ShowMessage(this, QStringLiteral("请输入一个整数。"), QString(), QMessageBox::Warning);
         ui_->proxyPortEdit->setFocus();
         ui_->proxyPortEdit->selectAll();
+        return false;
+    }
+    const int connections = ui_->connectionsEdit->text().trimmed().toInt(&whole);
+    if (!whole || connections < 1 || connections > 16) {
+        ShowMessage(this, QStringLiteral("同时连接数必须是1到16之间的整数。"), QString(),
+                    QMessageBox::Warning);
+        ui_->connectionsEdit->setFocus();
+        ui_->connectionsEdit->selectAll();
         return false;
     }
     settings.proxyServer = ToGbk(ui_->proxyServerEdit->text());
@@ -69,6 +86,11 @@ bool CSettingsDlg::UpdateData(bool saveAndValidate) {
     for (int i = 0; i < DetailModeCount; ++i) {
         if (detailRadios_[i]->isChecked()) settings.detailMode = static_cast<DetailMode>(i);
     }
+    settings.pictureSizes = 0;
+    for (int i = 0; i < PictureSizeCount; ++i) {
+        if (pictureSizeChecks_[i]->isChecked()) settings.pictureSizes |= 1u << i;
+    }
+    settings.connections = connections;
     return true;
 }
 

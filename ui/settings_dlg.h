@@ -5,6 +5,7 @@
 
 #include "catalogue/app_settings.h"
 
+class QCheckBox;
 class QRadioButton;
 
 namespace Ui {
@@ -20,8 +21,8 @@ class CSettingsDlg : public QDialog {
     // Reloads the record from config.ini, fills the controls and runs the dialog. A config.ini that
     // cannot be read is told once, at start-up, not here.
     int DoModal();
-    // Reads the controls into the record (false, with the integer message, when the port is no whole
-    // number; the record is then unchanged) or fills them from it.
+    // Reads the controls into the record (false, with a message, when the port is no whole number or
+    // the connection count is not 1 to 16; the record is then unchanged) or fills them from it.
     bool UpdateData(bool saveAndValidate);
 
     AppSettings settings;
@@ -40,4 +41,7 @@ class CSettingsDlg : public QDialog {
   private:
     std::unique_ptr<Ui::CSettingsDlg> ui_;
     QRadioButton* detailRadios_[DetailModeCount];
+    // One check box per picture size, bit i of the record's pictureSizes.
+    static constexpr int PictureSizeCount = 4;
+    QCheckBox* pictureSizeChecks_[PictureSizeCount];
 };

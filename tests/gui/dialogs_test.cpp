@@ -1,6 +1,7 @@
 // The settings dialog's exchange with config.ini and its integer message, the add-user dialog, the
 // progress window's reports and its refusal to close while the job runs, and the hyperlink label.
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -108,6 +109,41 @@ class DialogsTest : public QObject {
                  QStringList({QStringLiteral("请输入一个整数。"), QStringLiteral("请输入一个整数。")}));
         QCOMPARE(ws.ReadConfig(), before);
         QVERIFY(dialog.settings.proxyUser.empty());
+    }
+
+    void pictureBackupChoicesRoundTripThroughConfigIni() {
+        Workspace ws;
+        ws.WriteConfig("[config]\r\npictures=1,3\r\nconnections=9\r\n");
+        CSettingsDlg dialog(ws.path());
+        ModalAnswerer answerer;
+        QStringList messages;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            auto check = [d](int i) {
+                return d->findChild<QCheckBox*>(QString("pictureSizeCheck%1").arg(i));
+            };
+            QVERIFY(!check(0)->isChecked() && check(1)->isChecked());
+            QVERIFY(!check(2)->isChecked() && check(3)->isChecked());
+            QCOMPARE(Edit(d, "connectionsEdit")->text(), QStringLiteral("9"));
+            check(0)->click();
+            check(1)->click();
+            for (const char* typed : {"17", "0"}) {
+                Edit(d, "connectionsEdit")->setText(QString::fromLatin1(typed));
+                answerer.OnceOn("QMessageBox", [&](QWidget* box) {
+                    messages.append(static_cast<QMessageBox*>(box)->text());
+                    static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+                });
+                ButtonOf(d, "saveButton")->click();
+                QVERIFY(d->isVisible());
+            }
+            Edit(d, "connectionsEdit")->setText(QStringLiteral("16"));
+            ButtonOf(d, "saveButton")->click();
+        });
+        QCOMPARE(dialog.DoModal(), int(QDialog::Accepted));
+        QCOMPARE(messages, QStringList(2, QStringLiteral("同时连接数必须是1到16之间的整数。")));
+        AppSettings reread(ws.path());
+        QVERIFY(reread.Load().empty());
+        QCOMPARE(reread.pictureSizes, 0b1001u);
+        QCOMPARE(reread.connections, 16);
     }
 
     void choosingAFolderRefillsEveryBoxFromTheRecord() {
