@@ -62,8 +62,9 @@ std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int
         return fields == FieldText::HtmlEscaped ? HtmlEscape(value) : std::string(value);
     };
     std::string text = templ;
-    ReplaceAll(text, "$url",
-               field(pictureUrl.empty() ? PictureAddress(photo.url.view(), sizeIndex) : std::string(pictureUrl)));
+    ReplaceAll(
+        text, "$url",
+        field(pictureUrl.empty() ? PictureAddress(photo.url.view(), sizeIndex) : std::string(pictureUrl)));
     ReplaceAll(text, "$title", field(photo.title.view()));
     ReplaceAll(text, "$description", field(photo.description.view()));
     ReplaceAll(text, "$secret", field(photo.secret.view()));

@@ -89,8 +89,8 @@ std::set<std::string> PictureFiles(const fs::path& user) {
 
 // What differs from a complete backup of these sizes: missing or wrong pictures, and any other file
 // (a .part left over, a picture of a size not asked for).
-std::string BackupProblems(const fs::path& user, const std::vector<Photo>& photos, const std::vector<int>& sizes,
-                           ServedPictures& served) {
+std::string BackupProblems(const fs::path& user, const std::vector<Photo>& photos,
+                           const std::vector<int>& sizes, ServedPictures& served) {
     std::string text;
     std::set<std::string> others = PictureFiles(user);
     for (const Photo& photo : photos)
@@ -166,7 +166,10 @@ TEST_F(PictureBackupTest, FirstBackupSavesEveryPictureAndSecondFetchesNone) {
     };
     const Case cases[] = {
         {"two sizes from the settings", "0,2", {}, {0, 2}},
-        {"one size from the command line, one connection", "", {"--pictures", "3", "--connections", "1"}, {3}},
+        {"one size from the command line, one connection",
+         "",
+         {"--pictures", "3", "--connections", "1"},
+         {3}},
     };
     ServedPictures served(12);
     for (const Case& c : cases) {
@@ -310,7 +313,8 @@ TEST_F(PictureBackupTest, KilledRunsLeaveNoWrongPicture) {
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(Update(service).status, 0);
     const long span =
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     const std::vector<Photo> photos = Photos();
     ASSERT_EQ(BackupProblems(user_, photos, {0, 1}, served), "");
 

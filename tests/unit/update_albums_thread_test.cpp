@@ -5,8 +5,8 @@
 #include <atomic>
 #include <thread>
 
-#include "jobs/update_albums.h"
 #include "core_doubles.h"
+#include "jobs/update_albums.h"
 #include "test_support.h"
 
 namespace {
