@@ -37,18 +37,6 @@ bool IsRegularFile(const std::string& path) {
     return ::lstat(ToOsPath(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 const char* WriteFailure(int error) {
     return error == ENOSPC || error == EDQUOT ? PictureReason::kDiskFull : PictureReason::kCannotWrite;
 }

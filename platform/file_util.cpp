@@ -95,8 +95,6 @@ bool ReadWholeFile(std::string_view path, std::string& contents) {
     return ok;
 }
 
-namespace {
-
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd, data.data(), data.size());
@@ -108,8 +106,6 @@ bool WriteAll(int fd, std::string_view data) {
     }
     return true;
 }
-
-}  // namespace
 
 namespace {
 

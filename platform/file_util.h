@@ -34,6 +34,10 @@ bool MakeDirectories(std::string_view path);
 // Reads a whole file; false, with errno saying why, when it cannot be read.
 bool ReadWholeFile(std::string_view path, std::string& contents);
 
+// Writes all the bytes to the descriptor, going on after interrupted and short writes; false, with
+// errno saying why, when a write fails.
+bool WriteAll(int fd, std::string_view data);
+
 // Replaces a file with new contents through a temporary file beside it, so the file is always either
 // old or new. The file gets the permission bits of `newFileMode` less the umask, never the mode of the
 // file it replaces; a link at the path is replaced, not followed. A regular file that already holds
