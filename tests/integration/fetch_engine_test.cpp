@@ -12,11 +12,12 @@
 #include <thread>
 #include <vector>
 
+#include "catalogue/zorbi_service.h"
 #include "demo_service_process.h"
 
 namespace {
 
-constexpr const char* kApiKey = "5f3e9c07a2d14b6880c1e7f29a3b6d4e";
+constexpr const char* kApiKey = ZorbiService::kApiKey;
 
 // Answers of the demo user's twelve albums and some pictures, in catalogue order.
 std::vector<std::string> Paths(int count) {

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "catalogue/zorbi_service.h"
 #include "child_process.h"
 #include "demo_service_process.h"
 #include "temp_dir.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-constexpr const char* kApiKey = "5f3e9c07a2d14b6880c1e7f29a3b6d4e";
+constexpr const char* kApiKey = ZorbiService::kApiKey;
 const std::string kOldAnswer = "<rsp stat=\"ok\">the answer of an earlier run</rsp>";
 
 std::string RestUrl(const DemoServiceProcess& service, const std::string& method, const std::string& key,

@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/zorbi_service.h"
 #include "sample_world.h"
 
 namespace {
 
-constexpr const char* kApiKey = "5f3e9c07a2d14b6880c1e7f29a3b6d4e";
 constexpr const char* kXmlType = "text/xml; charset=utf-8";
 
 const char* kUsage = R"(Usage: zorbi-demo-service [switches]
@@ -517,7 +517,7 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
         const std::string method = req.get_param_value("method");
         const std::string value = req.get_param_value(QueryKeyOf(method).c_str());
         std::string answer;
-        if (req.get_param_value("api_key") != kApiKey) {
+        if (req.get_param_value("api_key") != ZorbiService::kApiKey) {
             answer = ErrorAnswer(100, "Invalid API Key");
         } else {
             answer = options.rawDir.empty() ? world.Answer(method, value)
