@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/file_util.h"
 #include "platform/ini_file.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -30,12 +30,8 @@ void PutInt(IniFile& ini, const char* section, const char* key, int fallback, in
     if (ini.GetInt(section, key, fallback) != value) ini.SetString(section, key, std::to_string(value));
 }
 
-std::string Reason(int error) {
-    return Utf8ToGbk(std::strerror(error));
-}
-
 std::string UnreadableText(int error) {
-    return GBK("无法读取设置文件config.ini（") + Reason(error) + GBK("），设置不会被保存。");
+    return GBK("无法读取设置文件config.ini（") + SystemErrorText(error) + GBK("），设置不会被保存。");
 }
 
 std::string StripSeparators(std::string path) {
@@ -131,7 +127,8 @@ std::string AppSettings::Save() {
     PutInt(ini, "config", "rate", 0, rate);
     for (int n = 0; n < MaxUsers; ++n) Put(ini, "users", UserKey(n), n < userCount ? userNames[n] : "");
     // The file holds the proxy password in plain text: for its owner only, whatever it was before.
-    if (!ini.Save(path, 0600)) return GBK("无法保存设置文件config.ini（") + Reason(errno) + GBK("）。");
+    if (!ini.Save(path, 0600))
+        return GBK("无法保存设置文件config.ini（") + SystemErrorText(errno) + GBK("）。");
     return "";
 }
 
