@@ -5,7 +5,8 @@
 
 class QWidget;
 
-// Shows the box modally and returns the button pressed.
+// Shows the box modally and returns the button pressed; `defaultButton` is the one Enter presses.
 QMessageBox::StandardButton ShowMessage(QWidget* owner, const QString& text, const QString& title = QString(),
                                         QMessageBox::Icon icon = QMessageBox::NoIcon,
-                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
