@@ -3,6 +3,8 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QUrl>
 
@@ -22,6 +24,7 @@
 #include "ui/my_thread.h"
 #include "ui/shell_open.h"
 #include "ui/web_browser2.h"
+#include "ui/window_anchors.h"
 #include "ui/window_thread.h"
 #include "ui_album_browser_dlg.h"
 
@@ -32,6 +35,9 @@
 namespace {
 
 constexpr int kMinRowHeight = 16;
+// The smallest window that keeps every control usable: it fits a 1024x600 screen with a title bar
+// and a panel.
+constexpr int kMinHeight = 540;
 constexpr unsigned kAboutCommand = 16;
 const char* const kAboutItem = "关于 Zorbi相册浏览器(&A)...";
 
@@ -52,6 +58,10 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     setWindowIcon(AppIcon());
+    AnchorControls();
+    // Tab leaves the lists; the arrow keys move inside them.
+    ui_->userList->setTabKeyNavigation(false);
+    ui_->albumList->setTabKeyNavigation(false);
     // The owned dialogs open over the main window.
     settingsDlg_.setParent(this, settingsDlg_.windowFlags());
     progressDlg_.setParent(this, progressDlg_.windowFlags());
@@ -69,6 +79,7 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     for (QAbstractButton* radio : sizeRadios_)
         connect(radio, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseSize);
     connect(ui_->refreshButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnChooseSize);
+    connect(ui_->templateEdit, &QLineEdit::returnPressed, this, &CAlbumBrowserDlg::OnChooseSize);
     for (int f = 0; f < BuiltInFormatCount; ++f) {
         connect(formatRadios_[f], &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseFormat);
     }
@@ -92,6 +103,35 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     // The About item of the system menu lives in the window's context menu here.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &CAlbumBrowserDlg::ShowContextMenu);
+}
+
+void CAlbumBrowserDlg::AnchorControls() {
+    using E = WindowAnchors::Edge;
+    auto* anchors = new WindowAnchors(this);
+    // The preview takes the extra room, the album list the extra height; the template box widens.
+    anchors->Add(ui_->albumFrame, E::GrowTall);
+    anchors->Add(ui_->albumList, E::GrowTall);
+    anchors->Add(ui_->pictureFrame, E::GrowWide | E::GrowTall);
+    anchors->Add(ui_->browser, E::GrowWide | E::GrowTall);
+    anchors->Add(ui_->templateEdit, E::GrowWide);
+    anchors->Add(ui_->refreshButton, E::MoveRight);
+    anchors->Add(ui_->copyAlertCheck, E::MoveRight);
+    anchors->Add(ui_->buttonFrame, E::GrowWide | E::MoveDown);
+    for (QWidget* button : {ui_->clipboardButton, ui_->openPageButton}) anchors->Add(button, E::MoveDown);
+    for (QWidget* button : {ui_->settingsButton, ui_->helpButton, ui_->aboutButton, ui_->exitButton})
+        anchors->Add(button, E::MoveRight | E::MoveDown);
+    setMinimumSize(width(), kMinHeight);
+}
+
+void CAlbumBrowserDlg::keyPressEvent(QKeyEvent* event) {
+    // Esc does not close the main window (退出 and the close button do); Enter in the template box
+    // has applied the template and starts nothing else.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (event->key() == Qt::Key_Escape || (enter && focusWidget() == ui_->templateEdit)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 CAlbumBrowserDlg::~CAlbumBrowserDlg() {
@@ -336,13 +376,18 @@ void CAlbumBrowserDlg::OnAddUser() {
 }
 
 void CAlbumBrowserDlg::OnDeleteUser() {
-    const auto answer =
-        ShowMessage(this, QStringLiteral("删除用户不会删除原来保存本地的图片信息。确定要删除吗？"),
-                    QStringLiteral("删除用户"), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes) return;
     UpdateData(true);
     const QList<QListWidgetItem*> chosen = ui_->userList->selectedItems();
-    if (chosen.isEmpty()) return;
+    if (chosen.isEmpty()) {
+        ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
+        return;
+    }
+    // No is the default: Enter alone must not delete.
+    const auto answer =
+        ShowMessage(this, QStringLiteral("删除用户不会删除原来保存本地的图片信息。确定要删除吗？"),
+                    QStringLiteral("删除用户"), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                    QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
     const int index = ui_->userList->row(chosen.first());
     const std::string failure = settings().DeleteUser(index);
     if (!failure.empty()) {
@@ -350,11 +395,17 @@ void CAlbumBrowserDlg::OnDeleteUser() {
         return;
     }
     delete ui_->userList->takeItem(index);
+    // The list would select the next user; nobody chose that one.
+    ui_->userList->setCurrentRow(-1, QItemSelectionModel::Clear);
+    selectedUser.clear();
 }
 
 void CAlbumBrowserDlg::OnSettings() {
-    settingsDlg_.DoModal();
-    outputTemplate = settings().customFormat;
+    if (settingsDlg_.DoModal() != QDialog::Accepted) return;
+    UpdateData(true);
+    // An empty custom format leaves the template as it is.
+    if (!settings().customFormat.empty()) outputTemplate = settings().customFormat;
+    UpdateData(false);
     RebuildPreview();
 }
 

@@ -88,8 +88,11 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     virtual CMyThread* CreateWorker();
     // The About item of the system menu, where the platform has one.
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
+    // Which controls follow the window's right and bottom edges when it is resized.
+    void AnchorControls();
     void StartJob(JobKind job);
     void ShowContextMenu(const QPoint& pos);
 

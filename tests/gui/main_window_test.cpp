@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -274,16 +275,26 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->userList()->count(), 4);
         QCOMPARE(answerer.seen.back().className, QStringLiteral("QMessageBox"));
 
-        // Deleting with nothing selected asks, then does nothing.
+        // Deleting with nothing selected only asks for a user.
         answerer.seen.clear();
         Button("deleteUserButton")->click();
         QCOMPARE(answerer.seen.size(), size_t(1));
-        QCOMPARE(answerer.seen[0].title, QStringLiteral("删除用户"));
+        QCOMPARE(answerer.seen[0].text, QStringLiteral("请从列表选择一个用户！"));
+        QCOMPARE(window_->userList()->count(), 4);
+
+        // Enter at the confirmation keeps the user: No is its default.
+        SelectUser("bobby");
+        answerer.OnceOn("QMessageBox", [](QWidget* box) { QTest::keyClick(box, Qt::Key_Return); });
+        Button("deleteUserButton")->click();
+        QCOMPARE(answerer.seen.back().title, QStringLiteral("删除用户"));
         QCOMPARE(window_->userList()->count(), 4);
 
         SelectUser("bobby");
         Button("deleteUserButton")->click();
         QCOMPARE(window_->userList()->count(), 3);
+        // Nobody chose the user after the deleted one: nothing is selected.
+        QVERIFY(window_->userList()->selectedItems().isEmpty());
+        QCOMPARE(window_->userList()->currentRow(), -1);
         const std::string config = ws_->ReadConfig();
         QVERIFY(config.find("user1=bob\r\n") != std::string::npos);
         QVERIFY(config.find("user2=" + Gbk("张三") + "\r\n") != std::string::npos);
@@ -294,6 +305,131 @@ class MainWindowTest : public QObject {
         SelectUser("bob");
         Button("deleteUserButton")->click();
         QCOMPARE(window_->userList()->count(), 3);
+    }
+
+    // Tab walks every control once and leaves the lists without moving their selection; the arrow
+    // keys move inside them; Enter in the template box applies it; Esc leaves the window open.
+    void keyboardRules() {
+        Open();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("Alice");
+        Button("importLocalButton")->click();
+        QTableWidget* albums = window_->albumList();
+        QCOMPARE(albums->rowCount(), 2);
+        ShowWatcher watcher;
+        window_->progressDlg().installEventFilter(&watcher);
+        answerer.seen.clear();
+
+        albums->setFocus();
+        albums->setCurrentCell(0, 0);
+        QTest::keyClick(albums, Qt::Key_Down);
+        QCOMPARE(albums->currentRow(), 1);
+        const QString clipboard = QGuiApplication::clipboard()->text();
+        QTest::keyClick(albums, Qt::Key_Tab);
+        QVERIFY(window_->focusWidget() != albums);
+        QCOMPARE(albums->currentRow(), 1);
+        QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+
+        // The named control a focus widget belongs to (the preview pane's focus sits in a child).
+        auto control = [&](QWidget* w) {
+            while (w && w != window_.get() && w->objectName().isEmpty()) w = w->parentWidget();
+            return w ? w->objectName() : QString();
+        };
+        const QStringList expected = {
+            "userList",        "addUserButton",  "deleteUserButton", "viewLocalButton", "importLocalButton",
+            "updateButton",    "albumList",      "sizeRadio0",       "sizeRadio1",      "sizeRadio2",
+            "sizeRadio3",      "copyAlertCheck", "formatRadio0",     "formatRadio1",    "formatRadio2",
+            "formatRadio3",    "formatRadio4",   "templateEdit",     "refreshButton",   "browser",
+            "clipboardButton", "openPageButton", "settingsButton",   "helpButton",      "aboutButton",
+            "exitButton"};
+        window_->userList()->setFocus();
+        QStringList visited;
+        for (int i = 0; i < expected.size() && !visited.contains(control(window_->focusWidget())); ++i) {
+            const QString here = control(window_->focusWidget());
+            visited << here;
+            QTest::keyClick(window_->focusWidget(), Qt::Key_Tab);
+            // The page in the preview pane hands focus back on its own time.
+            QTRY_VERIFY_WITH_TIMEOUT(control(window_->focusWidget()) != here, 5000);
+        }
+        QCOMPARE(visited.join(" "), expected.join(" "));
+        QCOMPARE(window_->userList()->currentRow(), 0);
+
+        TemplateBox()->setText(QStringLiteral("T:$url;"));
+        TemplateBox()->setFocus();
+        QTest::keyClick(TemplateBox(), Qt::Key_Return);
+        QVERIFY(TempPage().find("T:http") != std::string::npos);
+        QCOMPARE(watcher.shown, 0);
+        QVERIFY(answerer.seen.empty());
+
+        QTest::keyClick(window_.get(), Qt::Key_Escape);
+        QTest::keyClick(albums, Qt::Key_Escape);
+        QVERIFY(window_->isVisible());
+        QCOMPARE(watcher.shown, 0);
+    }
+
+    // 取消 and Esc leave the preview, the clipboard and the template box as they were; 保存 applies a
+    // custom format that is not empty.
+    void closingTheSettings() {
+        Open();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("Alice");
+        Button("importLocalButton")->click();
+        TemplateBox()->setText(QStringLiteral("T:$no;"));
+        Button("refreshButton")->click();
+        const std::string page = TempPage();
+        QVERIFY(page.find("T:") != std::string::npos);
+        const std::vector<std::function<void(QWidget*)>> closings = {
+            [](QWidget* d) { d->findChild<QPushButton*>("cancelButton")->click(); },
+            [](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); },
+            [](QWidget* d) { d->findChild<QPushButton*>("saveButton")->click(); },
+        };
+        for (const auto& close : closings) {
+            answerer.OnceOn("CSettingsDlg", close);
+            Button("settingsButton")->click();
+            QCOMPARE(TempPage(), page);
+            QCOMPARE(ToGbk(QGuiApplication::clipboard()->text()), page);
+            QCOMPARE(TemplateBox()->text(), QStringLiteral("T:$no;"));
+        }
+        answerer.OnceOn("CSettingsDlg", [](QWidget* d) {
+            d->findChild<QLineEdit*>("customFormatEdit")->setText(QStringLiteral("C:$no;"));
+            d->findChild<QPushButton*>("saveButton")->click();
+        });
+        Button("settingsButton")->click();
+        QCOMPARE(TemplateBox()->text(), QStringLiteral("C:$no;"));
+        QVERIFY(TempPage().find("C:") != std::string::npos);
+    }
+
+    // The window fits a 1024x600 screen with every control inside it and none over another; grown,
+    // the preview and the album list take the room and the buttons stay at the bottom right.
+    void resizing() {
+        Open();
+        const QSize least = window_->minimumSize();
+        QVERIFY2(least.width() <= 1024 && least.height() <= 560,
+                 qPrintable(QStringLiteral("%1x%2").arg(least.width()).arg(least.height())));
+        QVERIFY(window_->maximumSize().width() > 2000);
+        window_->resize(least);
+        const QList<QWidget*> controls = window_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* a : controls) {
+            if (a->isWindow()) continue;
+            QVERIFY2(window_->rect().contains(a->geometry()), qPrintable(a->objectName()));
+            if (qobject_cast<QGroupBox*>(a)) continue;
+            QVERIFY2(a->height() >= 15, qPrintable(a->objectName()));
+            for (QWidget* b : controls) {
+                if (a == b || b->isWindow() || qobject_cast<QGroupBox*>(b)) continue;
+                QVERIFY2(!a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + " over " + b->objectName()));
+            }
+        }
+        const QRect browser = window_->browser()->geometry();
+        const int listHeight = window_->albumList()->height();
+        window_->resize(1600, 1000);
+        QCOMPARE(window_->browser()->width(), browser.width() + 1600 - least.width());
+        QCOMPARE(window_->browser()->height(), browser.height() + 1000 - least.height());
+        QCOMPARE(window_->albumList()->height(), listHeight + 1000 - least.height());
+        const QRect exit = Button("exitButton")->geometry();
+        QVERIFY(exit.right() > 1500 && exit.bottom() > 950);
     }
 
     void clipboardTextIsShown() {
