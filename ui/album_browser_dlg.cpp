@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScreen>
 #include <QUrl>
 
 #include "jobs/update_albums.h"
@@ -142,7 +143,21 @@ CAlbumBrowserDlg::~CAlbumBrowserDlg() {
 
 int CAlbumBrowserDlg::DoModal() {
     OnInitDialog();
+    PlaceOnScreen();
     return exec();
+}
+
+void CAlbumBrowserDlg::PlaceOnScreen() {
+    // Room for the window manager's title bar and borders, which are not known before the window shows.
+    constexpr int kFrameWidth = 16, kFrameHeight = 40;
+    const QScreen* shown = screen();
+    if (!shown) return;
+    const QRect room = shown->availableGeometry();
+    resize(std::clamp(room.width() - kFrameWidth, minimumWidth(), width()),
+           std::clamp(room.height() - kFrameHeight, minimumHeight(), height()));
+    // Placed by its frame: centred, the title bar never above the screen's top.
+    move(room.x() + std::max(0, (room.width() - width() - kFrameWidth) / 2),
+         room.y() + std::max(0, (room.height() - height() - kFrameHeight) / 2));
 }
 
 void CAlbumBrowserDlg::OnInitDialog() {

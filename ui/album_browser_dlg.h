@@ -93,6 +93,8 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
   private:
     // Which controls follow the window's right and bottom edges when it is resized.
     void AnchorControls();
+    // Shrinks the window, down to its minimum, to fit a small screen with its title bar, and centres it.
+    void PlaceOnScreen();
     void StartJob(JobKind job);
     void ShowContextMenu(const QPoint& pos);
 
