@@ -1,6 +1,9 @@
 #include "catalogue/zorbi_service.h"
 
+#include <curl/curl.h>
+
 #include <cstdlib>
+#include <new>
 
 #include "platform/codepage.h"
 
@@ -50,18 +53,17 @@ bool IsAsciiAlnum(unsigned char c) {
 }  // namespace
 
 std::string PercentEncode(std::string_view bytes) {
-    static const char kHex[] = "0123456789ABCDEF";
+    // libcurl refuses inputs of more than a few megabytes; bytes are encoded one by one, so pieces
+    // join up exactly. A hostile answer's id may be that long.
+    constexpr size_t kPiece = 1 << 20;
     std::string out;
     out.reserve(bytes.size());
-    for (const char ch : bytes) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        if (IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += ch;
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
+    for (size_t start = 0; start < bytes.size(); start += kPiece) {
+        const std::string_view piece = bytes.substr(start, kPiece);
+        char* escaped = curl_easy_escape(nullptr, piece.data(), static_cast<int>(piece.size()));
+        if (!escaped) throw std::bad_alloc();
+        out += escaped;
+        curl_free(escaped);
     }
     return out;
 }
