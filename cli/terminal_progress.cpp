@@ -1,28 +1,15 @@
 #include "cli/terminal_progress.h"
 
+#include <locale.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include <cstring>
 
 #include "platform/codepage.h"
 
 namespace {
-
-// Cuts UTF-8 text to the given number of terminal columns; CJK and other wide characters take two.
-std::string FitToColumns(const std::string& text, int columns) {
-    int used = 0;
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        const int width = c >= 0xE1 ? 2 : 1;  // from U+1000 on: the CJK blocks, full-width forms
-        if (used + width > columns) break;
-        used += width;
-        i += length;
-    }
-    return text.substr(0, i);
-}
 
 // Length of the UTF-8 sequence at s[i] and the character it holds; 0 when the bytes there form none.
 size_t Utf8Character(std::string_view s, size_t i, char32_t& character) {
@@ -55,6 +42,20 @@ size_t Utf8Character(std::string_view s, size_t i, char32_t& character) {
     return length;
 }
 
+// wcwidth goes by the LC_CTYPE of the thread; a UTF-8 one of its own leaves the process's as it was.
+locale_t Utf8Locale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    return locale;
+}
+
+// The cells one character takes; one for a character wcwidth calls unprintable.
+int CellWidth(char32_t character, bool utf8Locale) {
+    // Without the locale: the CJK blocks and full-width forms take two, as most terminals draw them.
+    if (!utf8Locale) return character >= 0x1100 ? 2 : 1;
+    const int width = wcwidth(static_cast<wchar_t>(character));
+    return width < 0 ? 1 : width;
+}
+
 int TerminalColumns(FILE* out) {
     winsize size{};
     if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -62,6 +63,28 @@ int TerminalColumns(FILE* out) {
 }
 
 }  // namespace
+
+std::string FitToColumns(std::string_view text, int columns) {
+    const locale_t utf8 = Utf8Locale();
+    const locale_t previous = utf8 ? uselocale(utf8) : static_cast<locale_t>(0);
+    int used = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        char32_t character = 0;
+        size_t length = Utf8Character(text, i, character);
+        int width = 1;
+        if (length == 0) {
+            length = 1;  // a stray byte, shown as one replacement cell
+        } else {
+            width = CellWidth(character, utf8 != static_cast<locale_t>(0));
+        }
+        if (used + width > columns) break;
+        used += width;
+        i += length;
+    }
+    if (utf8) uselocale(previous);
+    return std::string(text.substr(0, i));
+}
 
 std::string TerminalSafe(std::string_view utf8) {
     std::string safe;

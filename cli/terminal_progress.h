@@ -15,6 +15,10 @@ std::string TerminalSafe(std::string_view utf8);
 // A GBK text for the terminal: UTF-8, made safe.
 std::string ForTerminal(std::string_view gbk);
 
+// The longest start of a UTF-8 text that fits the columns, in the cells wcwidth gives each character
+// (CJK two, combining marks none, unprintable characters one).
+std::string FitToColumns(std::string_view text, int columns);
+
 class TerminalProgress : public JobProgress {
   public:
     // quiet: show nothing (resultText is still kept).
