@@ -1,10 +1,10 @@
-// albumbrowser-cli: the update engine without windows, for scripts and scheduled backups. It runs in a
-// folder like the desktop program: config.ini and the default output folder are in the current
-// directory.
+// albumbrowser-cli: the update engine without windows, for scripts and scheduled backups. It runs in the
+// program's folder like the desktop program: config.ini and the default output folder are there.
 #include <curl/curl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +21,8 @@
 #include "output/preview_page.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
+#include "platform/program_folder.h"
+#include "platform/program_version.h"
 
 namespace {
 
@@ -37,10 +39,13 @@ const char kUsage[] =
     "       albumbrowser-cli users                     list the user names\n"
     "       albumbrowser-cli users add NAME            add a user name\n"
     "       albumbrowser-cli users delete NAME         delete a user name\n"
+    "       albumbrowser-cli --help | --version        show this text or the version\n"
     "Sizes: 0 small, 1 medium, 2 big, 3 original. Formats: 0 URL, 1 UBB, 2 HTML, 3 preview, 4 custom.\n"
     "--pictures LIST saves the pictures of the sizes listed (e.g. 2,3; empty for none) in this run;\n"
     "--connections N (1 to 16) sets the parallel connections per host for this run.\n"
-    "Run it in the folder that holds config.ini. Ctrl+C once interrupts a job, twice ends the program.\n";
+    "-C DIR or --data-dir DIR, before or after the command, runs in DIR (made when missing). Without\n"
+    "it: the current folder when it holds config.ini, else $XDG_DATA_HOME/albumbrowser\n"
+    "(~/.local/share/albumbrowser). Ctrl+C once interrupts a job, twice ends the program.\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "albumbrowser-cli: %s\n", TerminalSafe(problem).c_str());
@@ -58,6 +63,127 @@ std::optional<int> ParseIndex(const std::string& text) {
         return std::nullopt;
     }
     return std::atoi(text.c_str());
+}
+
+// What the command line asks for, its values checked before any folder is touched. Texts are UTF-8 as
+// typed.
+struct Request {
+    std::string command;  // update, rebuild, preview, users; empty when none was given
+    std::string action;   // users: add or delete; empty to list
+    std::string user;     // USER, or the NAME of users add/delete
+    std::optional<std::string> dataDir;
+    bool quiet = false;
+    std::optional<unsigned> pictureSizes;  // for this run only: the record is not saved by a job
+    std::optional<int> connections;
+    int album = 0, size = 2, format = PreviewFormatIndex;
+    bool formatGiven = false, alert = true;
+    std::optional<std::string> templateText;
+};
+
+// Parses the command line into `request`; an exit status when the program is done already (help,
+// version, a usage error), else nothing.
+std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
+    CLI::App app("", "albumbrowser-cli");
+    app.set_help_flag("-h,--help");
+    app.set_version_flag("--version", std::string("albumbrowser-cli ") + ProgramVersion());
+    app.require_subcommand(0, 1);
+    // A repeated option takes its last value, as scripts that append one expect.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    const auto keep = [](std::optional<std::string>& target) {
+        return [&target](const std::string& value) { target = value; };
+    };
+    app.add_option_function<std::string>("-C,--data-dir", keep(request.dataDir));
+
+    std::optional<std::string> pictures, connections, album, size, format;
+    CLI::App* help = app.add_subcommand("help");
+    std::vector<CLI::App*> commands;
+    for (const char* name : {"update", "rebuild"}) {
+        CLI::App* command = app.add_subcommand(name);
+        command->add_option("USER", request.user)->required();
+        command->add_flag("--quiet", request.quiet);
+        command->add_option_function<std::string>("--pictures", keep(pictures));
+        command->add_option_function<std::string>("--connections", keep(connections));
+        commands.push_back(command);
+    }
+    CLI::App* preview = app.add_subcommand("preview");
+    preview->add_option("USER", request.user)->required();
+    preview->add_option_function<std::string>("--album", keep(album));
+    preview->add_option_function<std::string>("--size", keep(size));
+    preview->add_option_function<std::string>("--format", keep(format));
+    preview->add_option_function<std::string>("--template", keep(request.templateText));
+    bool noAlert = false;
+    preview->add_flag("--no-alert", noAlert);
+    commands.push_back(preview);
+    CLI::App* users = app.add_subcommand("users");
+    users->require_subcommand(0, 1);
+    for (const char* name : {"add", "delete"}) {
+        CLI::App* action = users->add_subcommand(name);
+        action->add_option("NAME", request.user)->required();
+        action->fallthrough();
+    }
+    commands.push_back(users);
+    // -C and --help are also taken after the command.
+    for (CLI::App* command : commands) command->fallthrough();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    } catch (const CLI::CallForVersion& version) {
+        std::printf("%s\n", version.what());
+        return kExitOk;
+    } catch (const CLI::ExtrasError& error) {
+        // The first word left over names the problem better than CLI11's list, which comes reversed.
+        const std::vector<std::string> extras = app.remaining(true);
+        if (extras.empty()) return Usage(error.what());
+        if (app.get_subcommands().empty()) return Usage("unknown command: " + extras.front());
+        if (users->parsed()) return Usage("users takes add NAME or delete NAME");
+        return Usage("unexpected argument: " + extras.front());
+    } catch (const CLI::ParseError& error) {
+        return Usage(error.what());
+    }
+    if (request.dataDir && request.dataDir->empty()) return Usage("--data-dir needs a folder");
+    if (help->parsed()) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+    if (app.get_subcommands().empty()) return Usage("");
+    request.command = app.get_subcommands().front()->get_name();
+    if (users->parsed() && !users->get_subcommands().empty())
+        request.action = users->get_subcommands().front()->get_name();
+
+    request.alert = !noAlert;
+    if (pictures) {
+        unsigned sizes = 0;
+        if (!AppSettings::ParsePictureSizes(*pictures, sizes))
+            return Usage("--pictures takes a list of sizes 0 to 3, such as 2,3");
+        request.pictureSizes = sizes;
+    }
+    if (connections) {
+        request.connections = ParseIndex(*connections);
+        if (!request.connections || *request.connections < 1 || *request.connections > 16)
+            return Usage("--connections takes 1 to 16");
+    }
+    if (album) {
+        const std::optional<int> n = ParseIndex(*album);
+        if (!n) return Usage("--album takes a number of 0 or more");
+        request.album = *n;
+    }
+    if (size) {
+        const std::optional<int> n = ParseIndex(*size);
+        if (!n || *n >= SizeCount) return Usage("--size takes 0 to 3");
+        request.size = *n;
+    }
+    if (format) {
+        const std::optional<int> n = ParseIndex(*format);
+        if (!n || *n >= FormatCount) return Usage("--format takes 0 to 4");
+        request.format = *n;
+        request.formatGiven = true;
+    }
+    if (request.formatGiven && request.templateText)
+        return Usage("--format and --template exclude each other");
+    return std::nullopt;
 }
 
 // The job's progress, reachable from the signal handler.
@@ -97,98 +223,33 @@ bool RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string&
     return UpdateAlbums(context, fromCache);
 }
 
-int UpdateCommand(AppSettings& settings, const std::vector<std::string>& args, bool fromCache) {
-    std::string user;
-    bool quiet = false, optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsEnded && (arg == "--pictures" || arg == "--connections")) {
-            // For this run only: the record is not saved by a job.
-            if (i + 1 >= args.size()) return Usage(arg + " needs a value");
-            const std::string& value = args[++i];
-            if (arg == "--pictures") {
-                if (!AppSettings::ParsePictureSizes(value, settings.pictureSizes))
-                    return Usage("--pictures takes a list of sizes 0 to 3, such as 2,3");
-            } else {
-                const std::optional<int> n = ParseIndex(value);
-                if (!n || *n < 1 || *n > 16) return Usage("--connections takes 1 to 16");
-                settings.connections = *n;
-            }
-        } else if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-        } else if (!optionsEnded && arg == "--quiet") {
-            quiet = true;
-        } else if (user.empty() && (optionsEnded || arg.rfind("--", 0) != 0)) {
-            user = arg;
-        } else {
-            return Usage("unexpected argument: " + arg);
-        }
-    }
-    if (user.empty()) return Usage("missing USER");
-
-    TerminalProgress progress(stderr, quiet);
+int UpdateCommand(AppSettings& settings, const Request& request) {
+    if (request.pictureSizes) settings.pictureSizes = *request.pictureSizes;
+    if (request.connections) settings.connections = *request.connections;
+    TerminalProgress progress(stderr, request.quiet);
     g_activeJob = &progress;
     auto catalogue = std::make_unique<AlbumCatalogue>();
     int picturesFailed = 0;
-    const bool summary = RunJob(*catalogue, settings, Utf8ToGbk(user), fromCache, progress, &picturesFailed);
+    const bool summary = RunJob(*catalogue, settings, Utf8ToGbk(request.user), request.command == "rebuild",
+                                progress, &picturesFailed);
     g_activeJob = nullptr;
     PrintUtf8(stdout, progress.resultText);
     if (!summary) return kExitFailed;
     return picturesFailed > 0 ? kExitSomePicturesFailed : kExitOk;
 }
 
-int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) {
-    std::string user;
-    int album = 0, size = 2, format = PreviewFormatIndex;
-    bool formatGiven = false, alert = true, optionsEnded = false;
-    std::optional<std::string> templateText;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (optionsEnded) {
-            if (!user.empty()) return Usage("unexpected argument: " + arg);
-            user = arg;
-        } else if (arg == "--") {
-            optionsEnded = true;
-        } else if (arg == "--no-alert") {
-            alert = false;
-        } else if (arg == "--album" || arg == "--size" || arg == "--format" || arg == "--template") {
-            if (!hasValue) return Usage(arg + " needs a value");
-            const std::string value = args[++i];
-            if (arg == "--template") {
-                templateText = Utf8ToGbk(value);
-                continue;
-            }
-            const std::optional<int> n = ParseIndex(value);
-            if (arg == "--album") {
-                if (!n) return Usage("--album takes a number of 0 or more");
-                album = *n;
-            } else if (arg == "--size") {
-                if (!n || *n >= SizeCount) return Usage("--size takes 0 to 3");
-                size = *n;
-            } else {
-                if (!n || *n >= FormatCount) return Usage("--format takes 0 to 4");
-                format = *n;
-                formatGiven = true;
-            }
-        } else if (user.empty() && arg.rfind("--", 0) != 0) {
-            user = arg;
-        } else {
-            return Usage("unexpected argument: " + arg);
-        }
-    }
-    if (user.empty()) return Usage("missing USER");
-    if (formatGiven && templateText) return Usage("--format and --template exclude each other");
-
+int PreviewCommand(AppSettings& settings, const Request& request) {
     std::string outputTemplate;
-    if (templateText) {
-        outputTemplate = *templateText;
+    if (request.templateText) {
+        outputTemplate = Utf8ToGbk(*request.templateText);
+    } else if (request.format < BuiltInFormatCount) {
+        outputTemplate = FormatTemplates()[request.format];
     } else {
-        outputTemplate = format < BuiltInFormatCount ? FormatTemplates()[format] : settings.customFormat;
+        outputTemplate = settings.customFormat;
     }
 
     // A user without a cache has nothing to show: say so before any folder or page is made.
-    const std::string gbkUser = Utf8ToGbk(user);
+    const std::string gbkUser = Utf8ToGbk(request.user);
     if (!AppSettings::IsValidUserName(gbkUser) ||
         !FileExists(JoinPath(UserFolder(settings, gbkUser), "rest/user.xml"))) {
         PrintUtf8(stdout, GBK("找不到用户信息。"));
@@ -200,7 +261,8 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
     TerminalProgress silent(stderr, true);
     RunJob(*catalogue, settings, gbkUser, true, silent);
 
-    const std::string page = BuildPreviewPage(*catalogue, album, size, outputTemplate, alert);
+    const std::string page =
+        BuildPreviewPage(*catalogue, request.album, request.size, outputTemplate, request.alert);
     const std::string path = WritePreviewFile(settings.outputPath, page);
     if (path.empty()) {
         std::fprintf(stderr, "albumbrowser-cli: cannot write temp.htm in %s\n",
@@ -212,22 +274,14 @@ int PreviewCommand(AppSettings& settings, const std::vector<std::string>& args) 
 }
 
 // `loadFailure`: what Load said, already shown; a refusal that only repeats it is not shown again.
-int UsersCommand(AppSettings& settings, std::vector<std::string> args, const std::string& loadFailure) {
-    for (auto arg = args.begin(); arg != args.end(); ++arg) {
-        if (*arg == "--") {
-            args.erase(arg);
-            break;
-        }
-    }
-    if (args.empty()) {
+int UsersCommand(AppSettings& settings, const Request& request, const std::string& loadFailure) {
+    if (request.action.empty()) {
         for (int n = 0; n < settings.userCount; ++n) PrintUtf8(stdout, settings.userNames[n]);
         return kExitOk;
     }
-    if (args.size() != 2 || (args[0] != "add" && args[0] != "delete"))
-        return Usage("users takes add NAME or delete NAME");
-    const std::string name = Utf8ToGbk(args[1]);
+    const std::string name = Utf8ToGbk(request.user);
     std::string failure;
-    if (args[0] == "add") {
+    if (request.action == "add") {
         failure = settings.AddUser(name);
     } else if (settings.FindUser(name) < 0) {
         failure = GBK("用户列表中没有此用户：") + name;
@@ -243,14 +297,18 @@ int UsersCommand(AppSettings& settings, std::vector<std::string> args, const std
 
 int main(int argc, char** argv) {
     InstallSignalHandlers();
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) return Usage("");
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::fputs(kUsage, stdout);
-        return kExitOk;
+    Request request;
+    if (const std::optional<int> done = ParseCommandLine(argc, argv, request)) return *done;
+
+    // Relative paths in config.ini (the output folder, the skin) mean what they meant: the program's
+    // folder becomes the current directory, as the folder a program was started in was.
+    const ProgramFolderPlaces places = CurrentProgramFolderPlaces(
+        request.dataDir ? std::optional(Utf8ToGbk(*request.dataDir)) : std::nullopt);
+    const std::string folderFailure = EnterProgramFolder(ChooseProgramFolder(places));
+    if (!folderFailure.empty()) {
+        PrintUtf8(stderr, folderFailure);
+        return kExitFailed;
     }
-    const std::string command = args[0];
-    args.erase(args.begin());
 
     if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
         std::fprintf(stderr, "albumbrowser-cli: cannot initialise the network layer\n");
@@ -260,9 +318,7 @@ int main(int argc, char** argv) {
     const std::string loadFailure = settings.Load();
     if (!loadFailure.empty()) PrintUtf8(stderr, loadFailure);
 
-    if (command == "update" || command == "rebuild")
-        return UpdateCommand(settings, args, command == "rebuild");
-    if (command == "preview") return PreviewCommand(settings, args);
-    if (command == "users") return UsersCommand(settings, args, loadFailure);
-    return Usage("unknown command: " + command);
+    if (request.command == "preview") return PreviewCommand(settings, request);
+    if (request.command == "users") return UsersCommand(settings, request, loadFailure);
+    return UpdateCommand(settings, request);
 }
