@@ -54,47 +54,33 @@ class CliFolderTest : public testing::Test {
 };
 
 TEST_F(CliFolderTest, SettingsLiveInTheFolderTheRuleChooses) {
-    const fs::path xdg = root_ / "xdg/新";
+    const fs::path xdg = root_ / "xdg/新", data = root_ / "data", late = root_ / "late";
     const fs::path homeData = home_ / ".local/share/albumbrowser";
     const std::string demoConfig = "[users]\r\nuser0=demo\r\n";
     struct Case {
         const char* name;
-        std::vector<std::string> before, after;  // options before and after the command
+        std::vector<std::string> options;
+        bool afterCommand;
         std::string xdg;
         bool configInCwd;
         fs::path expected;
     };
     const Case cases[] = {
-        {"-C, relative, made with its parents",
-         {"-C", "given/deeper"},
-         {},
-         xdg.string(),
-         false,
-         folder_ / "given/deeper"},
-        {"--data-dir over a config.ini in cwd",
-         {"--data-dir", (root_ / "data").string()},
-         {},
-         xdg.string(),
-         true,
-         root_ / "data"},
-        {"--data-dir=DIR after the command",
-         {},
-         {"--data-dir=" + (root_ / "late").string()},
-         "",
-         false,
-         root_ / "late"},
-        {"cwd with config.ini", {}, {}, xdg.string(), true, folder_},
-        {"cwd without config.ini, fresh XDG_DATA_HOME", {}, {}, xdg.string(), false, xdg / "albumbrowser"},
-        {"XDG_DATA_HOME relative", {}, {}, "relative/xdg", false, homeData},
-        {"XDG_DATA_HOME unset", {}, {}, "", false, homeData},
+        {"-C relative, made", {"-C", "given/deeper"}, false, xdg, false, folder_ / "given/deeper"},
+        {"--data-dir over cwd's config.ini", {"--data-dir", data}, false, xdg, true, data},
+        {"--data-dir=DIR after the command", {"--data-dir=" + late.string()}, true, "", false, late},
+        {"cwd with config.ini", {}, false, xdg, true, folder_},
+        {"cwd without config.ini, fresh XDG_DATA_HOME", {}, false, xdg, false, xdg / "albumbrowser"},
+        {"XDG_DATA_HOME relative", {}, false, "relative/xdg", false, homeData},
+        {"XDG_DATA_HOME unset", {}, false, "", false, homeData},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(folder_ / "config.ini");
         if (c.configInCwd) WriteFile(folder_ / "config.ini", demoConfig);
         const auto args = [&c](std::vector<std::string> command) {
-            command.insert(command.begin(), c.before.begin(), c.before.end());
-            command.insert(command.end(), c.after.begin(), c.after.end());
+            command.insert(c.afterCommand ? command.end() : command.begin(), c.options.begin(),
+                           c.options.end());
             return command;
         };
         const CliResult added = Run(args({"users", "add", "alice"}), c.xdg);
@@ -108,7 +94,9 @@ TEST_F(CliFolderTest, SettingsLiveInTheFolderTheRuleChooses) {
             EXPECT_TRUE(inside || fs::is_directory(file) || file == (folder_ / "config.ini").string())
                 << file;
         }
-        if (c.configInCwd && !portable) EXPECT_EQ(ReadFile(folder_ / "config.ini"), demoConfig);
+        if (c.configInCwd && !portable) {
+            EXPECT_EQ(ReadFile(folder_ / "config.ini"), demoConfig);
+        }
         fs::remove_all(portable ? folder_ / "config.ini" : c.expected);
     }
 }
@@ -130,20 +118,12 @@ TEST_F(CliFolderTest, RelativeOutputFolderIsBelowTheChosenFolder) {
 TEST_F(CliFolderTest, FolderThatCannotBeMadeIsAnError) {
     WriteFile(root_ / "file", "x");
     const std::string blocked = (root_ / "file/sub").string();
-    struct Case {
-        std::vector<std::string> args;
-        std::string xdg, folder;
-    };
-    const Case cases[] = {
-        {{"-C", blocked, "users"}, "", blocked},
-        {{"users"}, blocked, blocked + "/albumbrowser"},
-    };
-    for (const Case& c : cases) {
-        const CliResult result = Run(c.args, c.xdg);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.err, "无法创建文件夹：" + c.folder + "（Not a directory）\n");
-        EXPECT_EQ(result.out, "");
-    }
+    CliResult result = Run({"-C", blocked, "users"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "无法创建文件夹：" + blocked + "（Not a directory）\n");
+    result = Run({"users"}, blocked);  // as XDG_DATA_HOME
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "无法创建文件夹：" + blocked + "/albumbrowser（Not a directory）\n");
 }
 
 TEST_F(CliFolderTest, VersionHelpAndUsageErrorsTouchNoFolder) {
