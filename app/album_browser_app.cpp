@@ -16,6 +16,7 @@
 #include "ui/web_browser2.h"
 
 bool CAlbumBrowserApp::InitInstance() {
+    InstallQtTranslations();
     startupDirectory_ = CurrentDirectory();
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         ShowMessage(nullptr, QStringLiteral("Windows 通信端口初始化失败。"), QString(),

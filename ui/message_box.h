@@ -1,5 +1,5 @@
 #pragma once
-// Message boxes as the program shows them: a box without a title carries the application's name.
+// Message boxes as the program shows them: a box without a title carries the program's name, "Zorbi浏览器".
 #include <QMessageBox>
 #include <QString>
 

@@ -16,6 +16,7 @@
 #include "ui/about_dlg.h"
 #include "ui/add_user_dlg.h"
 #include "ui/link_label.h"
+#include "ui/message_box.h"
 #include "ui/progress_dlg.h"
 #include "ui/settings_dlg.h"
 #include "ui/skin.h"
@@ -194,6 +195,43 @@ class DialogsTest : public QObject {
         QVERIFY(qApp->styleSheet().contains("QProgressBar"));
         SkinSwitch(ws.file("missing.u3").toStdString());
         QVERIFY(qApp->styleSheet().isEmpty());
+    }
+
+    void messageBoxesCarryTheProgramsNameAndChineseButtons() {
+        struct Case {
+            QString title;
+            QMessageBox::StandardButtons buttons;
+            QString shownTitle;
+            QStringList texts;
+        };
+        const std::vector<Case> cases = {
+            {QString(),
+             QMessageBox::Yes | QMessageBox::No,
+             QStringLiteral("Zorbi浏览器"),
+             {QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")}},
+            {QString(), QMessageBox::Ok, QStringLiteral("Zorbi浏览器"), {QStringLiteral("确定")}},
+            {QStringLiteral("删除用户"),
+             QMessageBox::Ok | QMessageBox::Cancel,
+             QStringLiteral("删除用户"),
+             {QStringLiteral("确定"), QStringLiteral("取消")}},
+        };
+        for (const Case& c : cases) {
+            ModalAnswerer answerer;
+            QString title;
+            QStringList texts;
+            answerer.OnceOn("QMessageBox", [&](QWidget* w) {
+                auto* box = static_cast<QMessageBox*>(w);
+                title = box->windowTitle();
+                for (QMessageBox::StandardButton b :
+                     {QMessageBox::Yes, QMessageBox::No, QMessageBox::Ok, QMessageBox::Cancel}) {
+                    if (box->button(b)) texts.append(box->button(b)->text());
+                }
+                box->buttons().first()->click();
+            });
+            ShowMessage(nullptr, QStringLiteral("确定要删除吗？"), c.title, QMessageBox::Question, c.buttons);
+            QCOMPARE(title, c.shownTitle);
+            QCOMPARE(texts, c.texts);
+        }
     }
 
     void addUserDialogTakesTheNameOnlyWithOk() {

@@ -13,14 +13,17 @@
 #include <vector>
 
 #include "temp_dir.h"
+#include "ui/app_resources.h"
 #include "ui/web_browser2.h"
 
-// A main() for a QtTest class: the web engine's set-up must come before the application object.
+// A main() for a QtTest class: the web engine's set-up must come before the application object; Qt's
+// own texts are Chinese, as in the program.
 #define GUI_TEST_MAIN(TestClass)                          \
     int main(int argc, char** argv) {                     \
         CWebBrowser2::PrepareProcess();                   \
         QApplication app(argc, argv);                     \
         QApplication::setApplicationName("albumbrowser"); \
+        InstallQtTranslations();                          \
         TestClass test;                                   \
         return QTest::qExec(&test, argc, argv);           \
     }
