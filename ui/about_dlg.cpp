@@ -9,7 +9,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
     InitUiResources();
     ui_->setupUi(this);
     PrepareTemplateWindow(this);
-    setFixedSize(size());
+    PrepareFixedDialog(this);
     ui_->iconLabel->setPixmap(QPixmap(QStringLiteral(":/albumbrowser/icon-32.png")));
     ui_->mailLink->setText(QString::fromLatin1(kMakerMail));
     ui_->webAddressLabel->setText(QString::fromLatin1(kMakerWebPage));

@@ -6,7 +6,7 @@
 CAddUserDlg::CAddUserDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAddUserDlg>()) {
     ui_->setupUi(this);
     PrepareTemplateWindow(this);
-    setFixedSize(size());
+    PrepareFixedDialog(this);
     connect(ui_->okButton, &QPushButton::clicked, this, &CAddUserDlg::accept);
     connect(ui_->cancelButton, &QPushButton::clicked, this, &CAddUserDlg::reject);
 }

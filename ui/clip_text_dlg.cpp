@@ -6,7 +6,7 @@
 CClipTextDlg::CClipTextDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CClipTextDlg>()) {
     ui_->setupUi(this);
     PrepareTemplateWindow(this);
-    setFixedSize(size());
+    PrepareFixedDialog(this);
     connect(ui_->okButton, &QPushButton::clicked, this, &CClipTextDlg::accept);
 }
 

@@ -1,11 +1,14 @@
 #include "ui/dialog_template.h"
 
 #include <QAbstractButton>
+#include <QDialog>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QWidget>
 #include <algorithm>
 
@@ -73,4 +76,43 @@ void PrepareTemplateWindow(QWidget* window) {
                           child->height());
         }
     }
+}
+
+namespace {
+
+// Qt's own placement takes a title bar's height off the centre, and on X11 a window's move places the
+// client the first time it is shown and the frame after that: dialogs opened 20 px above the centre, and
+// a dialog kept for reuse 20 px lower from its second opening on. This places the client area itself.
+class CentreOnShow : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && !event->spontaneous())
+            CentreOnParent(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+}  // namespace
+
+void CentreOnParent(QWidget* window) {
+    QWidget* owner = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    QScreen* screen = owner ? owner->screen() : window->screen();
+    if (!screen) return;
+    const QRect desk = screen->availableGeometry();
+    QRect placed(QPoint(0, 0), window->size());
+    placed.moveCenter(owner && owner->isVisible() ? owner->geometry().center() : desk.center());
+    // The title bar stays on the screen, where it can be grabbed.
+    const int titleBar = window->geometry().top() - window->frameGeometry().top();
+    placed.moveLeft(std::max(desk.left(), std::min(placed.left(), desk.right() + 1 - placed.width())));
+    placed.moveTop(
+        std::max(desk.top() + titleBar, std::min(placed.top(), desk.bottom() + 1 - placed.height())));
+    window->setGeometry(placed);
+}
+
+void PrepareFixedDialog(QDialog* dialog) {
+    dialog->setFixedSize(dialog->size());
+    dialog->installEventFilter(new CentreOnShow(dialog));
 }

@@ -2,6 +2,7 @@
 // What every dialog built from a template needs beyond its Designer file.
 #include <QFont>
 
+class QDialog;
 class QWidget;
 
 // The 9-point dialog font: 宋体 when installed, else the Noto CJK face Debian ships.
@@ -11,3 +12,9 @@ QFont DialogFont();
 // they surround, and lets single-line labels and buttons grow downwards to the font's line height
 // where the template's 8 units would clip the CJK glyphs.
 void PrepareTemplateWindow(QWidget* window);
+
+// Places the window centred on its parent's window (on its screen when it has none or that is hidden),
+// kept on the screen.
+void CentreOnParent(QWidget* window);
+// Keeps a dialog at its template size and opens it centred on its parent every time it is shown.
+void PrepareFixedDialog(QDialog* dialog);

@@ -14,9 +14,10 @@
 CProgressDlg::CProgressDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CProgressDlg>()) {
     ui_->setupUi(this);
     PrepareTemplateWindow(this);
-    // A title bar without a close box: only the job ends the window.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setFixedSize(size());
+    // No minimise or maximise: the window is modal and of fixed size. The close box stays, as window
+    // managers draw one anyway; it interrupts the job as 中断 does.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    PrepareFixedDialog(this);
     connect(ui_->interruptButton, &QPushButton::clicked, this, [this] { interruptRequested = true; });
 }
 
@@ -57,12 +58,14 @@ void CProgressDlg::EndModal() {
 }
 
 void CProgressDlg::done(int result) {
-    // Esc, Enter and the frame do nothing while the job runs.
+    // Esc and Enter do nothing while the job runs.
     if (closeAllowed_) QDialog::done(result);
 }
 
 void CProgressDlg::closeEvent(QCloseEvent* event) {
     if (!closeAllowed_) {
+        // The job ends the window once it has stopped, as after 中断.
+        interruptRequested = true;
         event->ignore();
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
-// The modal window that shows a running job's progress and lets the user interrupt it.
+// The modal window that shows a running job's progress and lets the user interrupt it, with 中断 or the
+// window's close box.
 #include <QDialog>
 #include <QPoint>
 #include <atomic>

@@ -14,7 +14,7 @@ CSettingsDlg::CSettingsDlg(const std::string& startupDirectory, QWidget* parent)
     : QDialog(parent), settings(startupDirectory), ui_(std::make_unique<Ui::CSettingsDlg>()) {
     ui_->setupUi(this);
     PrepareTemplateWindow(this);
-    setFixedSize(size());
+    PrepareFixedDialog(this);
     detailRadios_[0] = ui_->detailRadio0;
     detailRadios_[1] = ui_->detailRadio1;
     detailRadios_[2] = ui_->detailRadio2;

@@ -11,10 +11,12 @@
 #include <QRadioButton>
 #include <QThread>
 #include <QUrl>
+#include <memory>
 
 #include "gui_test_support.h"
 #include "ui/about_dlg.h"
 #include "ui/add_user_dlg.h"
+#include "ui/clip_text_dlg.h"
 #include "ui/link_label.h"
 #include "ui/message_box.h"
 #include "ui/progress_dlg.h"
@@ -47,6 +49,31 @@ void WriteFile(const QString& path, const QByteArray& bytes, QFile::Permissions 
     file.write(bytes);
     file.close();
     file.setPermissions(permissions);
+}
+
+// Runs the dialog modally twice; `check` looks at it while it is up. The progress window runs without
+// a worker and closes itself once checked.
+void OpenTwice(QDialog* dialog, const std::function<void(QDialog*)>& check) {
+    for (int run = 0; run < 2; ++run) {
+        if (auto* progress = qobject_cast<CProgressDlg*>(dialog)) {
+            progress->DoModal([progress, check] {
+                QTimer::singleShot(0, progress, [progress, check] {
+                    check(progress);
+                    progress->Close();
+                });
+                return true;
+            });
+            continue;
+        }
+        ModalAnswerer answerer;
+        answerer.OnceOn("QDialog", [dialog, check](QWidget* d) {
+            QCOMPARE(d, dialog);
+            check(dialog);
+            dialog->reject();
+        });
+        dialog->exec();
+        QVERIFY(answerer.seen.size() == 1);
+    }
 }
 
 }  // namespace
@@ -195,6 +222,71 @@ class DialogsTest : public QObject {
         QVERIFY(qApp->styleSheet().contains("QProgressBar"));
         SkinSwitch(ws.file("missing.u3").toStdString());
         QVERIFY(qApp->styleSheet().isEmpty());
+    }
+
+    void progressWindowHasNoMinMaxAndItsCloseBoxInterrupts() {
+        CProgressDlg progress;
+        const Qt::WindowFlags flags = progress.windowFlags();
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+        QVERIFY(flags & Qt::WindowCloseButtonHint);
+        QCOMPARE(progress.minimumSize(), progress.maximumSize());
+        bool escInterrupted = true, closeInterrupted = false, stayedUp = false;
+        QVERIFY(progress.DoModal([&] {
+            QTimer::singleShot(0, &progress, [&] {
+                QTest::keyClick(&progress, Qt::Key_Escape);
+                escInterrupted = progress.interruptRequested;
+                progress.close();
+                closeInterrupted = progress.interruptRequested;
+                stayedUp = progress.isVisible();
+                progress.Close();  // the job, having stopped
+            });
+            return true;
+        }));
+        QVERIFY(!escInterrupted);
+        QVERIFY(closeInterrupted);
+        QVERIFY(stayedUp);
+        QVERIFY(!progress.isVisible());
+    }
+
+    void dialogsOpenCentredOnTheirParentEveryTime() {
+        Workspace ws;
+        QWidget owner;
+        owner.setGeometry(50, 40, 700, 560);  // on the 800 by 600 screen of the offscreen platform
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        std::vector<std::unique_ptr<QDialog>> dialogs;
+        dialogs.emplace_back(new CSettingsDlg(ws.path(), &owner));
+        dialogs.emplace_back(new CAboutDlg(&owner));
+        dialogs.emplace_back(new CAddUserDlg(&owner));
+        dialogs.emplace_back(new CClipTextDlg(&owner));
+        dialogs.emplace_back(new CProgressDlg(&owner));
+        for (const auto& dialog : dialogs) {
+            const char* name = dialog->metaObject()->className();
+            const QSize size = dialog->size();
+            std::vector<QRect> shown;
+            OpenTwice(dialog.get(), [&](QDialog* d) {
+                shown.push_back(d->geometry());
+                QVERIFY2(d->minimumSize() == size && d->maximumSize() == size, name);
+            });
+            QVERIFY2(shown.size() == 2, name);
+            for (const QRect& r : shown) {
+                QVERIFY2(r.size() == size, name);
+                QVERIFY2((r.center() - owner.geometry().center()).manhattanLength() <= 1, name);
+            }
+        }
+        // Message boxes too, whatever size their text gives them.
+        std::vector<QPoint> centres;
+        ModalAnswerer answerer;
+        for (int run = 0; run < 2; ++run) {
+            answerer.OnceOn("QMessageBox", [&](QWidget* box) {
+                centres.push_back(box->geometry().center());
+                static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+            });
+            ShowMessage(&owner, QStringLiteral("请从列表选择一个用户！"));
+        }
+        QCOMPARE(centres.size(), size_t(2));
+        for (const QPoint& c : centres) QVERIFY((c - owner.geometry().center()).manhattanLength() <= 1);
     }
 
     void messageBoxesCarryTheProgramsNameAndChineseButtons() {
