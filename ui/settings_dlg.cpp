@@ -1,7 +1,10 @@
 #include "ui/settings_dlg.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <memory>
 
 #include "platform/file_util.h"
 #include "ui/dialog_template.h"
@@ -34,11 +37,30 @@ CSettingsDlg::CSettingsDlg(const std::string& startupDirectory, QWidget* parent)
 
 CSettingsDlg::~CSettingsDlg() = default;
 
+namespace {
+
+// AppSettings cannot be assigned (its start-up folder is const), so the record is made again in place
+// as a copy of the one kept.
+void RestoreRecord(AppSettings& record, const AppSettings& kept) {
+    std::destroy_at(&record);
+    std::construct_at(&record, kept);
+}
+
+}  // namespace
+
 int CSettingsDlg::DoModal() {
+    // 取消, Esc and the frame leave the record as it was before the dialog, reload and choosers included.
+    const AppSettings kept(settings);
+    skinSwitched_ = false;
     settings.Load();
     UpdateData(false);
     ui_->proxyServerEdit->setFocus();
-    return exec();
+    const int result = exec();
+    if (result != Accepted) {
+        RestoreRecord(settings, kept);
+        if (skinSwitched_) SkinSwitch(settings.skinFile);
+    }
+    return result;
 }
 
 bool CSettingsDlg::UpdateData(bool saveAndValidate) {
@@ -61,8 +83,8 @@ bool CSettingsDlg::UpdateData(bool saveAndValidate) {
     // The numbers are checked before anything is taken, so a refused reading changes nothing.
     bool whole = false;
     const int port = ui_->proxyPortEdit->text().trimmed().toInt(&whole);
-    if (!whole) {
-        ShowMessage(this, QStringLiteral("请输入一个整数。"), QString(), QMessageBox::Warning);
+    if (!whole || port < 1 || port > 65535) {
+        ShowMessage(this, QStringLiteral("端口必须是1到65535之间的整数。"), QString(), QMessageBox::Warning);
         ui_->proxyPortEdit->setFocus();
         ui_->proxyPortEdit->selectAll();
         return false;
@@ -104,7 +126,11 @@ void CSettingsDlg::OnSave() {
 }
 
 void CSettingsDlg::OnChooseFolder() {
-    const QString folder = ChooseFolder();
+    // The chooser starts in the folder the box names, else in the start-up folder.
+    const QString typed = ui_->outputPathEdit->text().trimmed();
+    const QString startup = FromGbk(settings.startupDirectory);
+    const QString named = typed.isEmpty() ? QString() : QDir(startup).absoluteFilePath(typed);
+    const QString folder = ChooseFolder(!named.isEmpty() && QFileInfo(named).isDir() ? named : startup);
     if (!folder.isEmpty()) settings.outputPath = ToGbk(folder);
     UpdateData(false);
 }
@@ -117,11 +143,12 @@ void CSettingsDlg::OnChooseSkin() {
 }
 
 void CSettingsDlg::OnSwitchSkin() {
+    skinSwitched_ = true;
     SkinSwitch(settings.skinFile);
 }
 
-QString CSettingsDlg::ChooseFolder() {
-    return QFileDialog::getExistingDirectory(this, QStringLiteral("保存相册到..."), QString(),
+QString CSettingsDlg::ChooseFolder(const QString& initialFolder) {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("保存相册到..."), initialFolder,
                                              QFileDialog::ShowDirsOnly);
 }
 

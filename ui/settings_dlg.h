@@ -18,10 +18,12 @@ class CSettingsDlg : public QDialog {
     explicit CSettingsDlg(const std::string& startupDirectory, QWidget* parent = nullptr);
     ~CSettingsDlg() override;
 
-    // Reloads the record from config.ini, fills the controls and runs the dialog. A config.ini that
-    // cannot be read is told once, at start-up, not here.
+    // Reloads the record from config.ini, fills the controls and runs the dialog. Unless it ends with
+    // 保存, the record comes back as it was before (config.ini is only written by 保存), and a skin
+    // switched meanwhile is switched back. A config.ini that cannot be read is told once, at start-up,
+    // not here.
     int DoModal();
-    // Reads the controls into the record (false, with a message, when the port is no whole number or
+    // Reads the controls into the record (false, with a message, when the port is not 1 to 65535 or
     // the connection count is not 1 to 16; the record is then unchanged) or fills them from it.
     bool UpdateData(bool saveAndValidate);
 
@@ -35,7 +37,7 @@ class CSettingsDlg : public QDialog {
 
   protected:
     // The choosers; an empty result is a cancelled choice.
-    virtual QString ChooseFolder();
+    virtual QString ChooseFolder(const QString& initialFolder);
     virtual QString ChooseSkinFile(const QString& initialPath);
 
   private:
@@ -44,4 +46,6 @@ class CSettingsDlg : public QDialog {
     // One check box per picture size, bit i of the record's pictureSizes.
     static constexpr int PictureSizeCount = 4;
     QCheckBox* pictureSizeChecks_[PictureSizeCount];
+    // 切换外观 was pressed during this run of the dialog.
+    bool skinSwitched_ = false;
 };

@@ -3,9 +3,13 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -25,15 +29,16 @@
 
 namespace {
 
-// The folder chooser answers with a fixed folder.
+// The choosers answer with fixed choices.
 class ChoosingSettingsDlg : public CSettingsDlg {
   public:
     using CSettingsDlg::CSettingsDlg;
     QString folder;
+    QString skin;
 
   protected:
-    QString ChooseFolder() override { return folder; }
-    QString ChooseSkinFile(const QString&) override { return QString(); }
+    QString ChooseFolder(const QString&) override { return folder; }
+    QString ChooseSkinFile(const QString&) override { return skin; }
 };
 
 QLineEdit* Edit(QWidget* dialog, const char* name) {
@@ -49,6 +54,25 @@ void WriteFile(const QString& path, const QByteArray& bytes, QFile::Permissions 
     file.write(bytes);
     file.close();
     file.setPermissions(permissions);
+}
+
+// Every field of the record, to tell whether it changed.
+QStringList Fields(const AppSettings& s) {
+    QStringList fields = {QString::fromStdString(s.proxyServer),
+                          QString::number(s.proxyPort),
+                          QString::fromStdString(s.proxyUser),
+                          QString::fromStdString(s.proxyPassword),
+                          QString::fromStdString(s.outputPath),
+                          QString::fromStdString(s.skinFile),
+                          QString::number(s.detailMode),
+                          QString::fromStdString(s.customFormat),
+                          QString::number(s.pictureSizes),
+                          QString::number(s.connections),
+                          QString::number(s.retries),
+                          QString::number(s.rate),
+                          QString::number(s.userCount)};
+    for (int n = 0; n < s.userCount; ++n) fields.append(QString::fromStdString(s.userNames[n]));
+    return fields;
 }
 
 // Runs the dialog modally twice; `check` looks at it while it is up. The progress window runs without
@@ -108,19 +132,20 @@ class DialogsTest : public QObject {
         QCOMPARE(dialog.settings.proxyPort, 3128);
     }
 
-    void aPortThatIsNoWholeNumberIsRefused() {
+    void aPortOutsideOneTo65535IsRefused() {
         Workspace ws;
         ws.WriteConfig("[proxy]\r\nport=8080\r\n");
         const std::string before = ws.ReadConfig();
         CSettingsDlg dialog(ws.path());
         ModalAnswerer answerer;
         QStringList messages;
+        const std::vector<const char*> refused = {"0", "65536", "80808", "-1", "abc", "", "80 80"};
         answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
             QLineEdit* port = Edit(d, "proxyPortEdit");
             port->setText(QString());
             QTest::keyClicks(port, "1234567");
             QCOMPARE(port->text(), QStringLiteral("12345"));
-            for (const char* typed : {"abc", ""}) {
+            for (const char* typed : refused) {
                 port->setText(QString::fromLatin1(typed));
                 Edit(d, "proxyUserEdit")->setText(QStringLiteral("typed"));
                 answerer.OnceOn("QMessageBox", [&](QWidget* box) {
@@ -134,9 +159,22 @@ class DialogsTest : public QObject {
         });
         QCOMPARE(dialog.DoModal(), int(QDialog::Rejected));
         QCOMPARE(messages,
-                 QStringList({QStringLiteral("请输入一个整数。"), QStringLiteral("请输入一个整数。")}));
+                 QStringList(qsizetype(refused.size()), QStringLiteral("端口必须是1到65535之间的整数。")));
         QCOMPARE(ws.ReadConfig(), before);
         QVERIFY(dialog.settings.proxyUser.empty());
+
+        for (int accepted : {1, 8080, 65535}) {
+            answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+                Edit(d, "proxyPortEdit")->setText(QString::number(accepted));
+                ButtonOf(d, "saveButton")->click();
+            });
+            QCOMPARE(dialog.DoModal(), int(QDialog::Accepted));
+            QCOMPARE(dialog.settings.proxyPort, accepted);
+            AppSettings reread(ws.path());
+            QVERIFY(reread.Load().empty());
+            QCOMPARE(reread.proxyPort, accepted);
+        }
+        QCOMPARE(messages.size(), qsizetype(refused.size()));
     }
 
     void pictureBackupChoicesRoundTripThroughConfigIni() {
@@ -179,6 +217,7 @@ class DialogsTest : public QObject {
         ws.WriteConfig("[proxy]\r\nserver=stored.example\r\n[config]\r\npath=" + ws.path() +
                        "\r\ndetail=7\r\n");
         ChoosingSettingsDlg dialog(ws.path());
+        QVERIFY(dialog.settings.Load().empty());  // as at start-up
         dialog.folder = ws.file("out");
         ModalAnswerer answerer;
         answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
@@ -192,8 +231,8 @@ class DialogsTest : public QObject {
             ButtonOf(d, "cancelButton")->click();
         });
         dialog.DoModal();
-        // The chosen folder stays in force although nothing was saved.
-        QCOMPARE(dialog.settings.outputPath, ws.file("out").toStdString());
+        // Nothing was saved: the chosen folder is gone with the dialog.
+        QCOMPARE(dialog.settings.outputPath, ws.path());
         QVERIFY(ws.ReadConfig().find("out") == std::string::npos);
 
         answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
@@ -222,6 +261,91 @@ class DialogsTest : public QObject {
         QVERIFY(qApp->styleSheet().contains("QProgressBar"));
         SkinSwitch(ws.file("missing.u3").toStdString());
         QVERIFY(qApp->styleSheet().isEmpty());
+    }
+
+    void cancelEscAndTheFrameLeaveTheRecordAndConfigIni() {
+        const std::vector<std::pair<const char*, std::function<void(QWidget*)>>> ways = {
+            {"cancel", [](QWidget* d) { ButtonOf(d, "cancelButton")->click(); }},
+            {"Esc", [](QWidget* d) { QTest::keyClick(d, Qt::Key_Escape); }},
+            {"frame", [](QWidget* d) { d->close(); }},
+        };
+        for (const auto& [way, close] : ways) {
+            Workspace ws;
+            const QString skin = ws.file("red.u3");
+            WriteFile(skin, "QDialog { background: red; }", QFile::ReadOwner | QFile::WriteOwner);
+            ws.WriteConfig("[proxy]\r\nserver=stored.example\r\nport=8080\r\n[config]\r\npath=" + ws.path() +
+                           "\r\nformat=F$url\r\n[users]\r\nuser0=alice\r\n");
+            const std::string before = ws.ReadConfig();
+            ChoosingSettingsDlg dialog(ws.path());
+            QVERIFY(dialog.settings.Load().empty());
+            // A value this run holds beside config.ini, as after a save that could not be written.
+            dialog.settings.proxyUser = "memory";
+            const QStringList record = Fields(dialog.settings);
+            const QString sheet = qApp->styleSheet();
+            dialog.folder = ws.file("chosen");
+            dialog.skin = skin;
+            ModalAnswerer answerer;
+            answerer.OnceOn("CSettingsDlg", [&, close = close](QWidget* d) {
+                ButtonOf(d, "folderChooseButton")->click();
+                ButtonOf(d, "skinChooseButton")->click();
+                ButtonOf(d, "skinSwitchButton")->click();
+                QCOMPARE(qApp->styleSheet(), QStringLiteral("QDialog { background: red; }"));
+                Edit(d, "proxyServerEdit")->setText(QStringLiteral("typed.example"));
+                Edit(d, "proxyPortEdit")->setText(QStringLiteral("3128"));
+                d->findChild<QCheckBox*>("pictureSizeCheck2")->click();
+                close(d);
+            });
+            QCOMPARE(dialog.DoModal(), int(QDialog::Rejected));
+            QVERIFY2(answerer.seen.size() == 1, way);
+            QVERIFY2(Fields(dialog.settings) == record, way);
+            QVERIFY2(ws.ReadConfig() == before, way);
+            QVERIFY2(qApp->styleSheet() == sheet, way);
+            // The next save, of the user list, writes nothing the dialog was given.
+            QVERIFY(dialog.settings.AddUser("bob").empty());
+            AppSettings reread(ws.path());
+            QVERIFY(reread.Load().empty());
+            QVERIFY2(reread.outputPath == ws.path() && reread.skinFile.empty(), way);
+            QVERIFY2(reread.proxyServer == "stored.example" && reread.proxyPort == 8080, way);
+        }
+    }
+
+    void folderChooserStartsInTheFolderOfTheBox() {
+        Workspace ws;
+        QDir().mkpath(ws.file("albums"));
+        ws.WriteConfig("[config]\r\npath=" + ws.path() + "\r\n");
+        const QString startup = QString::fromStdString(ws.path());
+        const std::vector<std::pair<QString, QString>> cases = {
+            {ws.file("albums"), ws.file("albums")},
+            {QStringLiteral("albums"), ws.file("albums")},  // relative to the start-up folder
+            {QString(), startup},
+            {ws.file("missing"), startup},
+            {ws.file("config.ini"), startup},
+        };
+        CSettingsDlg dialog(ws.path());
+        ModalAnswerer answerer;
+        QStringList started, texts;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            for (const auto& [typed, expected] : cases) {
+                Edit(d, "outputPathEdit")->setText(typed);
+                answerer.OnceOn("QFileDialog", [&](QWidget* w) {
+                    auto* chooser = static_cast<QFileDialog*>(w);
+                    started.append(chooser->directory().absolutePath());
+                    texts = QStringList{
+                        chooser->findChild<QLabel*>("lookInLabel")->text(),
+                        chooser->findChild<QLabel*>("fileNameLabel")->text(),
+                        chooser->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Open)->text()};
+                    chooser->reject();
+                });
+                ButtonOf(d, "folderChooseButton")->click();
+            }
+            ButtonOf(d, "cancelButton")->click();
+        });
+        dialog.DoModal();
+        QStringList expected;
+        for (const auto& c : cases) expected.append(c.second);
+        QCOMPARE(started, expected);
+        QCOMPARE(texts, QStringList({QStringLiteral("查找范围："), QStringLiteral("目录："),
+                                     QStringLiteral("选择(&C)")}));
     }
 
     void progressWindowHasNoMinMaxAndItsCloseBoxInterrupts() {
@@ -287,6 +411,33 @@ class DialogsTest : public QObject {
         }
         QCOMPARE(centres.size(), size_t(2));
         for (const QPoint& c : centres) QVERIFY((c - owner.geometry().center()).manhattanLength() <= 1);
+    }
+
+    void everyControlSitsInsideItsFrameClearOfItsTitle() {
+        Workspace ws;
+        std::vector<std::unique_ptr<QDialog>> dialogs;
+        dialogs.emplace_back(new CSettingsDlg(ws.path()));
+        dialogs.emplace_back(new CAboutDlg());
+        dialogs.emplace_back(new CAddUserDlg());
+        dialogs.emplace_back(new CClipTextDlg());
+        dialogs.emplace_back(new CProgressDlg());
+        for (const auto& dialog : dialogs) {
+            dialog->ensurePolished();
+            const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+            for (QWidget* control : children) {
+                const QByteArray name =
+                    dialog->metaObject()->className() + QByteArray(" ") + control->objectName().toLatin1();
+                QVERIFY2(dialog->rect().contains(control->geometry()), name);
+                for (QWidget* other : children) {
+                    auto* frame = qobject_cast<QGroupBox*>(other);
+                    if (!frame || other == control || !frame->geometry().intersects(control->geometry()))
+                        continue;
+                    const QRect inside = frame->contentsRect().translated(frame->pos());
+                    QVERIFY2(inside.contains(control->geometry()),
+                             name + " in " + frame->objectName().toLatin1());
+                }
+            }
+        }
     }
 
     void messageBoxesCarryTheProgramsNameAndChineseButtons() {
