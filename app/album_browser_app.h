@@ -2,7 +2,7 @@
 // The application object: start-up, the one modal run of the main window, and shutdown.
 #include <string>
 
-class AlbumCatalogue;
+struct AlbumCatalogue;
 
 class CAlbumBrowserApp {
   public:
