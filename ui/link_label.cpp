@@ -158,7 +158,10 @@ void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     pressed_ = false;
     event->accept();
     if (!click) return;
-    const int result = OpenLink(url);
+    OpenLink(url, this, [this](int result) { Opened(result); });
+}
+
+void CLinkLabel::Opened(int result) {
     visited = result > 32;
     if (visited) {
         MarkVisited();
@@ -175,8 +178,15 @@ void CLinkLabel::MarkVisited() {
     update();
 }
 
-int CLinkLabel::OpenLink(const QString& target) {
-    if (ShellOpenUrl(QUrl(QStringLiteral("mailto:") + target))) return kOpened;
+void CLinkLabel::OpenLink(const QString& target, QObject* context, std::function<void(int result)> done) {
+    // The desktop's own opener says "opened" once xdg-open has started; its exit status tells.
+    ShellOpenUrlReported(QUrl(QStringLiteral("mailto:") + target), context,
+                         [target, done = std::move(done)](int status) {
+                             done(status == 0 ? kOpened : OpenWithHtmlHandler(target));
+                         });
+}
+
+int CLinkLabel::OpenWithHtmlHandler(const QString& target) {
     const QString entry = HtmlHandlerEntry();
     QString command = entry.isEmpty() ? QString() : ExecLine(entry);
     if (command.isEmpty()) return kNoHandler;

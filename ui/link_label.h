@@ -1,9 +1,11 @@
 #pragma once
 // A label that behaves as a link: underlined, coloured by state, a hand cursor and a tool tip with the
-// target; a click opens a new mail to the target, falling back to the desktop's handler of HTML files.
+// target; a click opens a new mail to the target through xdg-open, falling back to the desktop's
+// handler of HTML files, and reports a failure with a beep and a message box.
 #include <QColor>
 #include <QLabel>
 #include <QString>
+#include <functional>
 
 class CLinkLabel : public QLabel {
     Q_OBJECT
@@ -13,10 +15,13 @@ class CLinkLabel : public QLabel {
     // Set-up once the label has its text and place in the dialog.
     void PreSubclassWindow();
 
-    // Opens "mailto:" and the target; when the desktop cannot, runs the handler of text/html with the
-    // target. Above 32 on success, else the failure's code: 31 no handler, 2 program missing,
-    // 5 not executable, 0 anything else.
-    static int OpenLink(const QString& target);
+    // Opens "mailto:" and the target with xdg-open without waiting for it; when xdg-open is missing or
+    // fails, runs the handler of text/html with the target. `done` gets above 32 on success, else the
+    // failure's code of OpenWithHtmlHandler; it is dropped when `context` goes first.
+    static void OpenLink(const QString& target, QObject* context, std::function<void(int result)> done);
+    // Runs the handler of text/html with the target. Above 32 on success, else the failure's code:
+    // 31 no handler, 2 program missing, 5 not executable, 0 anything else.
+    static int OpenWithHtmlHandler(const QString& target);
     // The message of a failed opening: the fixed prefix and the text of the code.
     static QString OpenErrorText(int code);
 
@@ -41,6 +46,7 @@ class CLinkLabel : public QLabel {
 
   private:
     void FitToText();
+    void Opened(int result);
     void MarkVisited();
     void ShowOpenError(int code);
     void ApplyColour();

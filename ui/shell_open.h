@@ -1,10 +1,20 @@
 #pragma once
-// Hands files and addresses to the desktop, as the shell's "Open" verb does. Failures are not reported.
+// Hands files and addresses to the desktop, as the shell's "Open" verb does.
+#include <functional>
 #include <string>
 
+class QObject;
 class QUrl;
 
-// Opens a local file (a GBK path) with the desktop's handler.
+// Opens a local file (a GBK path) with the desktop's handler. Failures are not reported.
 void ShellOpenFile(const std::string& gbkPath);
-// Opens an address with the desktop's handler; true when the desktop took it.
+// Opens an address with the desktop's handler; true when the desktop took it, which with xdg-open
+// means only that it started.
 bool ShellOpenUrl(const QUrl& url);
+
+// The status ShellOpenUrlReported gives when xdg-open is missing or could not be started.
+constexpr int kShellOpenNotRun = -1;
+// Runs xdg-open on the address without waiting for it. Once it has ended, `done` gets its exit status
+// (0 opened; 3 no handler found, and xdg-open's other failures), kShellOpenNotRun when it could not
+// run, or 255 when it crashed. `done` is dropped when `context` goes first.
+void ShellOpenUrlReported(const QUrl& url, QObject* context, std::function<void(int status)> done);

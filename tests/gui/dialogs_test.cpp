@@ -1,8 +1,8 @@
-// The settings dialog's exchange with config.ini and its integer message, the add-user dialog, the
-// progress window's reports and its refusal to close while the job runs, and the hyperlink label.
+// The settings dialog's exchange with config.ini, its number checks and its cancel, the add-user dialog,
+// the progress window's reports, frame and close box, where dialogs open, message boxes and Qt's texts in
+// Chinese, and the hyperlink label with its opener.
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QThread>
 #include <QUrl>
 #include <memory>
@@ -74,6 +75,33 @@ QStringList Fields(const AppSettings& s) {
     for (int n = 0; n < s.userCount; ++n) fields.append(QString::fromStdString(s.userNames[n]));
     return fields;
 }
+
+// An xdg-open of the test's own, first on PATH, that writes its arguments beside itself and exits with
+// the status given; or none at all, with PATH naming only its folder.
+class FakeXdgOpen {
+  public:
+    FakeXdgOpen() : oldPath_(qgetenv("PATH")) {}
+    ~FakeXdgOpen() { qputenv("PATH", oldPath_); }
+    void ExitWith(int status) {
+        WriteFile(Script(), "#!/bin/sh\necho \"$@\" > \"$0.args\"\nexit " + QByteArray::number(status) + "\n",
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::remove(Script() + ".args");
+        qputenv("PATH", QByteArray(dir_.path().c_str()) + ":" + oldPath_);
+    }
+    void Missing() {
+        QFile::remove(Script());
+        qputenv("PATH", QByteArray(dir_.path().c_str()));
+    }
+    QByteArray Arguments() const {
+        QFile file(Script() + ".args");
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    }
+
+  private:
+    QString Script() const { return QString::fromStdString(dir_ / "xdg-open"); }
+    TempDir dir_{"fake-xdg-open"};
+    QByteArray oldPath_;
+};
 
 // Runs the dialog modally twice; `check` looks at it while it is up. The progress window runs without
 // a worker and closes itself once checked.
@@ -569,8 +597,8 @@ class DialogsTest : public QObject {
     }
 
     void linkLabelOpensANewMail() {
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("mailto", &catcher, "open");
+        FakeXdgOpen xdgOpen;
+        xdgOpen.ExitWith(0);
         CAboutDlg about;
         ModalAnswerer answerer;
         bool visited = false;
@@ -582,14 +610,54 @@ class DialogsTest : public QObject {
             QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
             QCOMPARE(link->palette().color(QPalette::WindowText), link->linkColour);
             QTest::mouseClick(link, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
-            visited = link->visited && link->palette().color(QPalette::WindowText) == link->visitedColour;
+            QTRY_VERIFY_WITH_TIMEOUT(link->visited, 30000);
+            visited = link->palette().color(QPalette::WindowText) == link->visitedColour;
             ButtonOf(d, "okButton")->click();
         });
         about.DoModal();
-        QDesktopServices::unsetUrlHandler("mailto");
-        QCOMPARE(catcher.urls, QList<QUrl>({QUrl("mailto:author@abr.example")}));
+        QCOMPARE(xdgOpen.Arguments(), QByteArray("mailto:author@abr.example"));
         QCOMPARE(tip, QStringLiteral("author@abr.example"));
         QVERIFY(visited);
+    }
+
+    void aFailedOpenerIsReportedAndASuccessIsNot() {
+        // The test's XDG folders name no handler of text/html, so the fall-back finds none either.
+        QVERIFY(!qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty());
+        QFile::remove(qEnvironmentVariable("XDG_CONFIG_HOME") + "/mimeapps.list");
+        struct Case {
+            const char* name;
+            int status;  // of xdg-open; -1 for none on PATH
+            bool reported;
+        };
+        for (const Case& c : {Case{"opened", 0, false}, Case{"no handler", 3, true},
+                              Case{"action failed", 4, true}, Case{"missing", -1, true}}) {
+            FakeXdgOpen xdgOpen;
+            if (c.status < 0) {
+                xdgOpen.Missing();
+            } else {
+                xdgOpen.ExitWith(c.status);
+            }
+            CLinkLabel link;
+            link.url = QStringLiteral("x@y.example");
+            link.PreSubclassWindow();
+            QSignalSpy failures(&link, &CLinkLabel::openFailed);
+            ModalAnswerer answerer;
+            answerer.AnswerMessageBoxes();
+            QTest::mouseClick(&link, Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
+            QTRY_VERIFY_WITH_TIMEOUT(link.visited || !answerer.seen.empty(), 30000);
+            QCOMPARE(link.visited, !c.reported);
+            if (c.reported) {
+                QCOMPARE(failures.size(), 1);
+                QCOMPARE(failures.first().value(0).toInt(), 31);
+                QCOMPARE(answerer.seen.size(), size_t(1));
+                QCOMPARE(answerer.seen[0].title, QStringLiteral("Zorbi浏览器"));
+                QCOMPARE(answerer.seen[0].text, CLinkLabel::OpenErrorText(31));
+            } else {
+                QCOMPARE(failures.size(), 0);
+                QVERIFY(answerer.seen.empty());
+            }
+            if (c.status >= 0) QCOMPARE(xdgOpen.Arguments(), QByteArray("mailto:x@y.example"));
+        }
     }
 
     void linkFallbackRunsTheHtmlHandlerOrNamesTheFailure() {
@@ -599,7 +667,7 @@ class DialogsTest : public QObject {
         QVERIFY(!data.isEmpty() && !config.isEmpty());
         QDir().mkpath(data + "/applications");
         QFile::remove(config + "/mimeapps.list");
-        QCOMPARE(CLinkLabel::OpenLink("x@y.example"), 31);
+        QCOMPARE(CLinkLabel::OpenWithHtmlHandler("x@y.example"), 31);
 
         WriteFile(config + "/mimeapps.list", "[Default Applications]\ntext/html=fakebrowser.desktop\n",
                   QFile::ReadOwner | QFile::WriteOwner);
@@ -609,16 +677,16 @@ class DialogsTest : public QObject {
                       QFile::ReadOwner | QFile::WriteOwner);
         };
         writeEntry(data + "/missing-browser %u");
-        QCOMPARE(CLinkLabel::OpenLink("x@y.example"), 2);
+        QCOMPARE(CLinkLabel::OpenWithHtmlHandler("x@y.example"), 2);
 
         const QString script = data + "/browser.sh";
         WriteFile(script, "#!/bin/sh\necho \"$@\" > \"$0.out\"\n", QFile::ReadOwner | QFile::WriteOwner);
         writeEntry(script + " \"%u\"");
-        QCOMPARE(CLinkLabel::OpenLink("x@y.example"), 5);
+        QCOMPARE(CLinkLabel::OpenWithHtmlHandler("x@y.example"), 5);
 
         QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QFile::remove(script + ".out");  // an earlier run's output would be read while the new one is written
-        QVERIFY(CLinkLabel::OpenLink("x@y.example") > 32);
+        QVERIFY(CLinkLabel::OpenWithHtmlHandler("x@y.example") > 32);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(script + ".out").size() > 0, 30000);
         QFile out(script + ".out");
         QVERIFY(out.open(QIODevice::ReadOnly));
