@@ -184,7 +184,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(answerer.seen.size(), size_t(3));
         for (const auto& seen : answerer.seen) {
             QCOMPARE(seen.text, QStringLiteral("请从列表选择一个用户！"));
-            QCOMPARE(seen.title, QStringLiteral("albumbrowser"));
+            QCOMPARE(seen.title, QStringLiteral("Zorbi浏览器"));
         }
         QVERIFY(catalogue_->userName.empty());
         QCOMPARE(window_->albumList()->rowCount(), 0);
