@@ -83,8 +83,10 @@ int main(int argc, char** argv) {
 
     CWebBrowser2::PrepareProcess();
     QApplication application(argc, argv);
-    // The program's name is the executable's: message boxes without a title carry it.
+    // The executable's name (the window class); the desktop entry of the same name gives the window
+    // its menu entry and icon on Wayland.
     QApplication::setApplicationName(QStringLiteral("albumbrowser"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("albumbrowser"));
     // The app takes the current directory as its folder: entering the program's folder makes it so.
     const ProgramFolderPlaces places = CurrentProgramFolderPlaces(
         options.dataDir ? std::optional(Utf8ToGbk(*options.dataDir)) : std::nullopt);
