@@ -12,6 +12,7 @@
 #include <QWebEnginePage>
 
 #include "platform/codepage.h"
+#include "ui/album_browser_dlg.h"
 
 std::string Gbk(const char* utf8) {
     return Utf8ToGbk(utf8);
@@ -105,6 +106,13 @@ void ModalAnswerer::Poll() {
         if (!button) button = box->buttons().value(0);
         if (button) button->click();
     }
+}
+
+bool ShowMainWindow(CAlbumBrowserDlg& window) {
+    window.settings().Load();
+    window.OnInitDialog();
+    window.show();
+    return QTest::qWaitForWindowExposed(&window);
 }
 
 bool WaitForLoad(CWebBrowser2* browser) {

@@ -82,6 +82,11 @@ class ModalAnswerer : public QObject {
     std::vector<std::pair<QByteArray, std::function<void(QWidget*)>>> rules_;
 };
 
+class CAlbumBrowserDlg;
+// Loads the settings, prepares and shows the main window as the program's start does; false when it
+// never shows.
+bool ShowMainWindow(CAlbumBrowserDlg& window);
+
 // Waits for the next page load of the pane; false when none comes.
 bool WaitForLoad(CWebBrowser2* browser);
 // Runs script in the pane's page and waits for its result.

@@ -69,9 +69,7 @@ class MainWindowTest : public QObject {
     template <class Window = CAlbumBrowserDlg>
     void Open(const std::string& endpoint = kPictureHost, const std::string& pictures = kPictureHost) {
         window_ = std::make_unique<Window>(*catalogue_, ws_->path(), ZorbiService(endpoint, pictures));
-        window_->settings().Load();
-        window_->OnInitDialog();
-        window_->show();
+        QVERIFY(ShowMainWindow(*window_));
     }
 
     void SelectUser(const QString& name) {

@@ -46,10 +46,7 @@ int ProgressWindow(const QString& file) {
     ws.WriteConfig("[config]\r\ndetail=0\r\n[users]\r\nuser0=demo\r\n");
     AlbumCatalogue catalogue;
     CAlbumBrowserDlg window(catalogue, ws.path(), ZorbiService(service.baseUrl(), service.baseUrl()));
-    window.settings().Load();
-    window.OnInitDialog();
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window)) return 1;
+    if (!ShowMainWindow(window)) return 1;
     ModalAnswerer answerer;
     bool saved = false;
     answerer.OnceOn("CProgressDlg", [&](QWidget* w) {

@@ -58,10 +58,7 @@ int main(int argc, char** argv) {
     ws.WriteConfig("[config]\r\ndetail=2\r\n[users]\r\nuser0=demo\r\nuser1=empty\r\nuser2=big\r\n");
     AlbumCatalogue catalogue;
     CAlbumBrowserDlg window(catalogue, ws.path(), ZorbiService(service.baseUrl(), service.baseUrl()));
-    window.settings().Load();
-    window.OnInitDialog();
-    window.show();
-    if (!QTest::qWaitForWindowExposed(&window)) return 1;
+    if (!ShowMainWindow(window)) return 1;
     ModalAnswerer answerer;
     answerer.AnswerMessageBoxes();
     window.userList()->setCurrentRow(0);
