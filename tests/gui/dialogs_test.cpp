@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QThread>
+#include <algorithm>
 #include <memory>
 
 #include "gui_test_support.h"
@@ -259,6 +260,27 @@ class DialogsTest : public QObject {
                     QVERIFY2(inside.contains(control->geometry()), qPrintable(control->objectName()));
             }
         }
+    }
+
+    // Tab reaches every control of the settings, row by row from the top, left to right in a row.
+    void tabWalksTheSettingsInReadingOrder() {
+        Workspace ws;
+        CSettingsDlg dialog(ws.path());
+        QList<QWidget*> chain;
+        for (QWidget* w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus) chain << w;
+        }
+        QList<QWidget*> reading;
+        for (QWidget* w : dialog.findChildren<QWidget*>())
+            if (w->focusPolicy() & Qt::TabFocus) reading << w;
+        auto row = [](QWidget* w) { return (w->y() + w->height() / 2) / 12; };
+        std::sort(reading.begin(), reading.end(), [&](QWidget* a, QWidget* b) {
+            return row(a) != row(b) ? row(a) < row(b) : a->x() < b->x();
+        });
+        QStringList want, got;
+        for (QWidget* w : reading) want << w->objectName();
+        for (QWidget* w : chain) got << w->objectName();
+        QCOMPARE(got.join(' '), want.join(' '));
     }
 
     void aYesNoBoxIsTitledAndAnsweredInChinese() {
