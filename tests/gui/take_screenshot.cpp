@@ -1,5 +1,6 @@
 // Takes the README's screenshot: the main window with the demo user's first album, after a network
-// update from the demo service. Run under xvfb-run; writes the PNG named on the command line.
+// update from the demo service. Run under Xvfb with a window manager (the frame is in the picture);
+// writes the PNG named on the command line.
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QPixmap>
