@@ -355,7 +355,7 @@ void CAlbumBrowserDlg::OnViewLocal() {
         ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
         return;
     }
-    ShellOpenFile(IndexPagePath(UserFolder(settings(), selectedUser)));
+    ShellOpenFile(IndexPagePath(UserFolder(settings(), selectedUser)), this);
 }
 
 void CAlbumBrowserDlg::OnAlbumSelectionChanged() {
@@ -374,7 +374,7 @@ void CAlbumBrowserDlg::OnOpenAlbumPage() {
     // An index the catalogue no longer holds names no page.
     if (albumIndex < 0 || albumIndex >= catalogue_.albumCount) return;
     const std::string id(catalogue_.albums[albumIndex].id.view());
-    ShellOpenFile(AlbumPagePath(UserFolder(settings(), albumListUser_), id, 3));
+    ShellOpenFile(AlbumPagePath(UserFolder(settings(), albumListUser_), id, 3), this);
 }
 
 void CAlbumBrowserDlg::OnAddUser() {
@@ -431,11 +431,11 @@ void CAlbumBrowserDlg::OnShowClipboardText() {
 }
 
 void CAlbumBrowserDlg::OnOpenPreviewPage() {
-    ShellOpenFile(JoinPath(settings().outputPath, "temp.htm"));
+    ShellOpenFile(JoinPath(settings().outputPath, "temp.htm"), this);
 }
 
 void CAlbumBrowserDlg::OnHelp() {
-    ShellOpenUrl(QUrl(QString::fromLatin1(CAboutDlg::kMakerWebPage)));
+    ShellOpenUrl(QUrl(QString::fromLatin1(CAboutDlg::kMakerWebPage)), this);
 }
 
 void CAlbumBrowserDlg::OnAbout() {

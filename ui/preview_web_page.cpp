@@ -1,6 +1,7 @@
 #include "ui/preview_web_page.h"
 
 #include <QUrl>
+#include <QWebEngineView>
 
 #include "ui/message_box.h"
 #include "ui/preview_scheme_handler.h"
@@ -17,7 +18,7 @@ bool PreviewWebPage::acceptNavigationRequest(const QUrl& url, NavigationType typ
                           scheme == QLatin1String("mailto");
     if (isMainFrame && external && type == NavigationTypeLinkClicked && userActed) {
         userActed = false;
-        ShellOpenUrl(url);
+        ShellOpenUrl(url, QWebEngineView::forPage(this));
     }
     return false;
 }
@@ -27,7 +28,7 @@ void PreviewWebPage::javaScriptAlert(const QUrl&, const QString& msg) {
         alertHandler(msg);
         return;
     }
-    ShowMessage(nullptr, msg, QString(), QMessageBox::Warning);
+    ShowMessage(QWebEngineView::forPage(this), msg, QString(), QMessageBox::Warning);
 }
 
 QWebEnginePage* PreviewWebPage::createWindow(WebWindowType) {

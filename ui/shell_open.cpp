@@ -1,20 +1,30 @@
 #include "ui/shell_open.h"
 
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QMetaObject>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 #include <QUrl>
 
 #include "platform/file_util.h"
+#include "ui/message_box.h"
 
-void ShellOpenFile(const std::string& gbkPath) {
-    ShellOpenUrl(QUrl::fromLocalFile(QString::fromStdString(ToOsPath(gbkPath))));
+void ShellOpenFile(const std::string& gbkPath, QWidget* owner) {
+    ShellOpenUrl(QUrl::fromLocalFile(QString::fromStdString(ToOsPath(gbkPath))), owner);
 }
 
-bool ShellOpenUrl(const QUrl& url) {
-    return QDesktopServices::openUrl(url);
+void ShellOpenUrl(const QUrl& url, QWidget* owner) {
+    // Told only once xdg-open has ended: starting it says nothing about a handler.
+    QObject* context = owner ? static_cast<QObject*>(owner) : QCoreApplication::instance();
+    ShellOpenUrlReported(url, context, [url, owner = QPointer<QWidget>(owner)](int status) {
+        if (status == 0) return;
+        const QString name = url.isLocalFile() ? url.toLocalFile() : url.toString();
+        ShowMessage(owner,
+                    QStringLiteral("无法打开%1\n没有找到能打开它的程序，或者程序没能打开它。").arg(name),
+                    QString(), QMessageBox::Warning);
+    });
 }
 
 void ShellOpenUrlReported(const QUrl& url, QObject* context, std::function<void(int status)> done) {

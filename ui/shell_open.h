@@ -5,12 +5,12 @@
 
 class QObject;
 class QUrl;
+class QWidget;
 
-// Opens a local file (a GBK path) with the desktop's handler. Failures are not reported.
-void ShellOpenFile(const std::string& gbkPath);
-// Opens an address with the desktop's handler; true when the desktop took it, which with xdg-open
-// means only that it started.
-bool ShellOpenUrl(const QUrl& url);
+// Opens a local file (a GBK path) or an address with the desktop's handler, without waiting for it;
+// when the handler is missing or fails, a message box over `owner` says so.
+void ShellOpenFile(const std::string& gbkPath, QWidget* owner);
+void ShellOpenUrl(const QUrl& url, QWidget* owner);
 
 // The status ShellOpenUrlReported gives when xdg-open is missing or could not be started.
 constexpr int kShellOpenNotRun = -1;

@@ -65,6 +65,29 @@ void Workspace::WriteCachedUser(const std::string& user,
     write(base.filePath("list.xml"), list + "</albums></rsp>\n");
 }
 
+FakeXdgOpen::FakeXdgOpen(int status) : path_(qgetenv("PATH")) {
+    SetStatus(status);
+    qputenv("PATH", QByteArray::fromStdString(bin_.path() + ":") + path_);
+}
+
+FakeXdgOpen::~FakeXdgOpen() {
+    qputenv("PATH", path_);
+}
+
+void FakeXdgOpen::SetStatus(int status) {
+    QFile script(QString::fromStdString(bin_ / "xdg-open"));
+    script.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    script.write("#!/bin/sh\necho \"$1\" >> \"$0.args\"\nexit " + QByteArray::number(status) + "\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+QStringList FakeXdgOpen::Opened() const {
+    QFile args(QString::fromStdString(bin_ / "xdg-open.args"));
+    if (!args.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(args.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
 ModalAnswerer::ModalAnswerer() {
     connect(&timer_, &QTimer::timeout, this, &ModalAnswerer::Poll);
     timer_.start(10);

@@ -45,13 +45,19 @@ class Workspace {
     TempDir dir_{"gui-test"};
 };
 
-// Catches the addresses handed to QDesktopServices::openUrl (install with setUrlHandler).
-class UrlCatcher : public QObject {
-    Q_OBJECT
+// An xdg-open first on PATH while the object lives: each run adds its argument to a list and exits
+// with the status last set.
+class FakeXdgOpen {
   public:
-    QList<QUrl> urls;
-  public slots:
-    void open(const QUrl& url) { urls.append(url); }
+    explicit FakeXdgOpen(int status = 0);
+    ~FakeXdgOpen();
+    void SetStatus(int status);
+    // The arguments of the runs so far, one a run.
+    QStringList Opened() const;
+
+  private:
+    TempDir bin_{"fake-xdg-open"};
+    QByteArray path_;
 };
 
 // Answers modal windows as they open: each rule is tried on every visible modal window, the first that

@@ -3,7 +3,6 @@
 // against config.ini, and the clipboard text.
 #include <QCheckBox>
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -158,12 +157,12 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->albumIndex, 1);
 
         // A double click opens the album's page in the folder named as the user was chosen.
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("file", &catcher, "open");
-        emit albums->cellDoubleClicked(1, 0);
-        QDesktopServices::unsetUrlHandler("file");
-        QCOMPARE(catcher.urls.size(), 1);
-        QCOMPARE(catcher.urls.first().toLocalFile(), ws_->file("Alice/al2_3.htm"));
+        {
+            FakeXdgOpen opener;
+            emit albums->cellDoubleClicked(1, 0);
+            QTRY_COMPARE_WITH_TIMEOUT(opener.Opened().size(), 1, 30000);
+            QCOMPARE(QUrl(opener.Opened().first()).toLocalFile(), ws_->file("Alice/al2_3.htm"));
+        }
 
         // Double clicking the user name runs the same job again.
         answerer.seen.clear();
@@ -428,6 +427,24 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->albumList()->height(), listHeight + 1000 - least.height());
         const QRect exit = Button("exitButton")->geometry();
         QVERIFY(exit.right() > 1500 && exit.bottom() > 950);
+    }
+
+    // An opener that fails (no handler, or the handler's own failure) is reported; one that works is not.
+    void aFailingOpenerIsReported() {
+        Open();
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        FakeXdgOpen opener(3);
+        Button("helpButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.seen.size(), size_t(1), 30000);
+        QVERIFY2(answerer.seen[0].text.startsWith(QStringLiteral("无法打开http")),
+                 qPrintable(answerer.seen[0].text));
+        opener.SetStatus(0);
+        Button("openPageButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(opener.Opened().size(), 2, 30000);
+        QCOMPARE(QUrl(opener.Opened()[1]).toLocalFile(), ws_->file("temp.htm"));
+        QTest::qWait(200);
+        QCOMPARE(answerer.seen.size(), size_t(1));
     }
 
     void clipboardTextIsShown() {

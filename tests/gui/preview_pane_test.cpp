@@ -1,7 +1,6 @@
 // The preview pane: the page read as GBK, remote pictures shown, clip() reaching the clipboard with
 // its alert, and a hostile page kept away from local files and from navigating the pane.
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QSignalSpy>
 #include <QUrl>
 
@@ -114,8 +113,7 @@ class PreviewPaneTest : public QObject {
             f.write("top secret");
         }
         const QString fileUrl = QUrl::fromLocalFile(secret).toString();
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("http", &catcher, "open");
+        FakeXdgOpen opener;
         const std::string script =
             "<script>window.probe=[];"
             "fetch('" +
@@ -142,13 +140,11 @@ class PreviewPaneTest : public QObject {
         // The pane keeps its own page; a script's navigation opens nothing either.
         QCOMPARE(pane.url().scheme(), QStringLiteral("albumpreview"));
         QVERIFY(RunScript(&pane, "window.probe !== undefined").toBool());
-        QVERIFY(catcher.urls.isEmpty());
-        QDesktopServices::unsetUrlHandler("http");
+        QVERIFY(opener.Opened().isEmpty());
     }
 
     void followedLinkOpensInTheSystemBrowser() {
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("http", &catcher, "open");
+        FakeXdgOpen opener;
         AlbumCatalogue catalogue;
         FillAlbum(
             catalogue, "http://127.0.0.1:9", 1,
@@ -164,10 +160,9 @@ class PreviewPaneTest : public QObject {
         QCOMPARE(box.size(), 2);
         QWidget* target = pane.focusProxy();
         QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(box[0].toInt(), box[1].toInt()));
-        QTRY_COMPARE_WITH_TIMEOUT(catcher.urls.size(), 1, 30000);
-        QCOMPARE(catcher.urls.first(), QUrl("http://www.zorbi.example/x"));
+        QTRY_COMPARE_WITH_TIMEOUT(opener.Opened().size(), 1, 30000);
+        QCOMPARE(QUrl(opener.Opened().first()), QUrl("http://www.zorbi.example/x"));
         QCOMPARE(pane.url().scheme(), QStringLiteral("albumpreview"));
-        QDesktopServices::unsetUrlHandler("http");
     }
 
     void navigatingTwiceShowsTheFileAsItIsNow() {
