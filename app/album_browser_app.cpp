@@ -1,11 +1,10 @@
 #include "app/album_browser_app.h"
 
-#include <curl/curl.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 
 #include "catalogue/zorbi_service.h"
+#include "net/percent_encode.h"
 #include "platform/file_util.h"
 #include "ui/album_browser_dlg.h"
 #include "ui/app_resources.h"
@@ -18,7 +17,7 @@
 bool CAlbumBrowserApp::InitInstance() {
     InstallQtTranslations();
     startupDirectory_ = CurrentDirectory();
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    if (!InitNetwork()) {
         ShowMessage(nullptr, QStringLiteral("Windows 通信端口初始化失败。"), QString(),
                     QMessageBox::Critical);
         return false;
@@ -39,6 +38,6 @@ bool CAlbumBrowserApp::InitInstance() {
         mainWindow.DoModal();
         SkinStop();
     }
-    curl_global_cleanup();
+    ShutDownNetwork();
     return false;
 }

@@ -1,10 +1,8 @@
 #include "catalogue/zorbi_service.h"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
-#include <new>
 
+#include "net/percent_encode.h"
 #include "platform/codepage.h"
 
 ZorbiService ZorbiService::FromEnvironment() {
@@ -51,22 +49,6 @@ bool IsAsciiAlnum(unsigned char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 }  // namespace
-
-std::string PercentEncode(std::string_view bytes) {
-    // libcurl refuses inputs of more than a few megabytes; bytes are encoded one by one, so pieces
-    // join up exactly. A hostile answer's id may be that long.
-    constexpr size_t kPiece = 1 << 20;
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t start = 0; start < bytes.size(); start += kPiece) {
-        const std::string_view piece = bytes.substr(start, kPiece);
-        char* escaped = curl_easy_escape(nullptr, piece.data(), static_cast<int>(piece.size()));
-        if (!escaped) throw std::bad_alloc();
-        out += escaped;
-        curl_free(escaped);
-    }
-    return out;
-}
 
 bool IsSafeFileId(std::string_view id) {
     if (id.empty() || id.size() > 128 || id == "." || id == "..") return false;

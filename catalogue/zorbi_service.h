@@ -31,9 +31,6 @@ class ZorbiService {
     std::string pictureHost_;
 };
 
-// Percent-encodes every byte outside A-Z a-z 0-9 - _ . ~ (libcurl's escaping, upper-case hex).
-std::string PercentEncode(std::string_view bytes);
-
 // True for an id that can name a cache file or a page: 1 to 128 bytes of ASCII letters, digits and
 // "@-_.", other than "." and "..".
 bool IsSafeFileId(std::string_view id);

@@ -1,6 +1,5 @@
 // albumbrowser-cli: the update engine without windows, for scripts and scheduled backups. It runs in the
 // program's folder like the desktop program: config.ini and the default output folder are there.
-#include <curl/curl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 #include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
 #include "jobs/update_albums.h"
+#include "net/percent_encode.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "platform/codepage.h"
@@ -310,7 +310,7 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
 
-    if (curl_global_init(CURL_GLOBAL_ALL) != CURLE_OK) {
+    if (!InitNetwork()) {
         std::fprintf(stderr, "albumbrowser-cli: cannot initialise the network layer\n");
         return kExitFailed;
     }

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "catalogue/album_catalogue.h"
-#include "catalogue/http_downloader.h"
 #include "jobs/job_progress.h"
 #include "jobs/picture_store.h"
+#include "net/http_downloader.h"
 
 struct PictureBackupResult {
     int fresh = 0;    // fetched and stored in this run

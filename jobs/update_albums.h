@@ -7,10 +7,10 @@
 
 #include "catalogue/album_catalogue.h"
 #include "catalogue/app_settings.h"
-#include "catalogue/http_downloader.h"
 #include "catalogue/rest_reader.h"
 #include "catalogue/zorbi_service.h"
 #include "jobs/job_progress.h"
+#include "net/http_downloader.h"
 
 struct UpdateContext {
     AlbumCatalogue& catalogue;

@@ -17,11 +17,11 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue/http_downloader.h"
 #include "catalogue/rest_reader.h"
 #include "catalogue/zorbi_service.h"
 #include "cli_process.h"
 #include "demo_service_process.h"
+#include "net/http_downloader.h"
 #include "temp_dir.h"
 #include "test_files.h"
 

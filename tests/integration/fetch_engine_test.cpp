@@ -1,6 +1,6 @@
 // FetchEngine against zorbi-demo-service: parallel answers, retries, the service's rate limit, pictures
 // in pieces and the interrupt.
-#include "catalogue/fetch_engine.h"
+#include "net/fetch_engine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // HttpDownloader against zorbi-demo-service and a real tinyproxy, both started on free ports.
-#include "catalogue/http_downloader.h"
+#include "net/http_downloader.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

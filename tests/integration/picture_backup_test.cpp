@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "catalogue/http_downloader.h"
 #include "cli_process.h"
 #include "demo_service_process.h"
+#include "net/http_downloader.h"
 #include "temp_dir.h"
 #include "test_files.h"
 

@@ -1,5 +1,5 @@
 // FetchSchedule's decisions on a fake clock: back-off, Retry-After, host waits and rate spacing.
-#include "catalogue/fetch_schedule.h"
+#include "net/fetch_schedule.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "net/percent_encode.h"
+
 namespace {
 
 // Every byte: the unreserved ones stay, every other one becomes %XX in upper-case hex, as the service

@@ -1,4 +1,4 @@
-#include "catalogue/fetch_engine.h"
+#include "net/fetch_engine.h"
 
 #include <curl/curl.h>
 

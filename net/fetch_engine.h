@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "catalogue/fetch_schedule.h"
+#include "net/fetch_schedule.h"
 
 // Takes a streamed body (a picture) instead of memory.
 class FetchSink {

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "catalogue/fetch_engine.h"
+#include "net/fetch_engine.h"
 
 class HttpDownloader {
   public:

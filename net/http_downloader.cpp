@@ -1,4 +1,4 @@
-#include "catalogue/http_downloader.h"
+#include "net/http_downloader.h"
 
 #include "platform/file_util.h"
 

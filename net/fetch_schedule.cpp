@@ -1,4 +1,4 @@
-#include "catalogue/fetch_schedule.h"
+#include "net/fetch_schedule.h"
 
 #include <curl/curl.h>
 
