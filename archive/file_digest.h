@@ -1,0 +1,14 @@
+#pragma once
+// The SHA-256 of a file, as the ledger records it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+struct FileDigest {
+    std::int64_t bytes = 0;
+    std::string sha256;  // lower-case hex
+};
+
+// Reads the file at the GBK path through; nothing, with errno saying why, when it cannot be read.
+std::optional<FileDigest> DigestFile(std::string_view path);
