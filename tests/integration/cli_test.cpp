@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "cli_process.h"
 #include "core_doubles.h"
@@ -18,6 +19,7 @@
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "platform/codepage.h"
+#include "platform/folder_lock.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
@@ -44,6 +46,12 @@ class CliTest : public testing::Test {
 // The summary line for the demo user after a complete detail-mode-3 update.
 bool IsSummary(const std::string& out) {
     return out.rfind("共", 0) == 0 && out.find("张图片，已读取") != std::string::npos && out.back() == '\n';
+}
+
+// The summary of an interrupted job.
+bool IsInterruptedSummary(const std::string& out) {
+    const std::string mark = "已中断：";
+    return out.rfind(mark, 0) == 0 && IsSummary(out.substr(mark.size()));
 }
 
 TEST_F(CliTest, UpdateThenRebuildWithoutTheNetwork) {
@@ -145,7 +153,7 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     NullListView noList;
     UpdateContext context{*catalogue, reader, settings, zorbi, silent, noList, "demo", FormatTemplates()[3]};
     context.startPauseMs = 0;
-    ASSERT_TRUE(UpdateAlbums(context, true));
+    ASSERT_EQ(UpdateAlbums(context, true), JobOutcome::Done);
 
     const std::string pageBefore = ReadFile(folder_ / "demo/72157100001_3.htm");
     ASSERT_FALSE(pageBefore.empty());
@@ -210,8 +218,8 @@ TEST_F(CliTest, FirstCtrlCInterruptsTheJob) {
     WriteConfig("[config]\r\ndetail=3\r\n");
     CliProcess cli = StartUpdate(folder_, service, "big", "读取相册【");
     cli.Signal(SIGINT);
-    EXPECT_EQ(cli.Wait(), 0);  // ended with its summary
-    EXPECT_TRUE(IsSummary(cli.Stdout())) << cli.Stdout();
+    EXPECT_EQ(cli.Wait(), 130);
+    EXPECT_TRUE(IsInterruptedSummary(cli.Stdout())) << cli.Stdout();
     EXPECT_EQ(cli.Stdout().find("已读取1000张图片"), std::string::npos);  // not every album was read
     // Albums not read in full keep what they had: here, no page.
     EXPECT_FALSE(fs::exists(folder_ / "big/72157300020_3.htm"));
@@ -223,9 +231,9 @@ TEST_F(CliTest, CtrlCAbandonsAStalledDownloadAndTermEndsTheProgram) {
         CliProcess cli = StartUpdate(folder_, service, "demo", "正在读取用户信息...");
         const auto start = std::chrono::steady_clock::now();
         cli.Signal(SIGINT);  // the request in flight is abandoned; the job ends as interrupted
-        EXPECT_EQ(cli.Wait(), 0);
+        EXPECT_EQ(cli.Wait(), 130);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-        EXPECT_TRUE(IsSummary(cli.Stdout())) << cli.Stdout();
+        EXPECT_TRUE(IsInterruptedSummary(cli.Stdout())) << cli.Stdout();
         EXPECT_FALSE(fs::exists(folder_ / "demo/rest/user.xml"));
     }
     {
@@ -233,6 +241,65 @@ TEST_F(CliTest, CtrlCAbandonsAStalledDownloadAndTermEndsTheProgram) {
         cli.Signal(SIGTERM);
         EXPECT_EQ(cli.Wait(), 130);
     }
+}
+
+// Ctrl+C while the pictures download: no success, and the failed list of an earlier run keeps every
+// picture that is still missing.
+TEST_F(CliTest, CtrlCDuringThePictureStageEndsAsInterrupted) {
+    WriteConfig("[config]\r\ndetail=1\r\npictures=0\r\nretries=0\r\n");
+    {
+        DemoServiceProcess html({"--html-pictures"});
+        ASSERT_EQ(Run({"update", "demo", "--quiet"}, html.baseUrl()).status, 3);
+    }
+    const std::string failed = ReadFile(folder_ / "demo/pictures/failed.txt");
+    DemoServiceProcess slow({"--latency-ms", "100"});
+    CliProcess cli = StartUpdate(folder_, slow, "demo", "已下载1/");
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130);
+    const std::string out = cli.Stdout();
+    EXPECT_TRUE(IsInterruptedSummary(out)) << out;
+    EXPECT_NE(out.find("；图片：新下载"), std::string::npos) << out;
+    const std::string kept = ReadFile(folder_ / "demo/pictures/failed.txt");
+    std::istringstream lines(failed);
+    int missing = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (fs::exists(folder_ / "demo/pictures/small" / (line.substr(0, line.find('\t')) + ".jpg")))
+            continue;
+        ++missing;
+        EXPECT_NE(kept.find(line + "\n"), std::string::npos) << line;
+    }
+    EXPECT_GT(missing, 0);
+}
+
+// Every file below the folder but the runner's outputs, with its bytes.
+std::map<std::string, std::string> FilesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().filename().string().rfind(".cli-", 0) != 0)
+            files[entry.path().string()] = ReadFile(entry.path());
+    return files;
+}
+
+// While another process holds a user folder, every job on it ends at once naming that process and
+// changes no file.
+TEST_F(CliTest, JobsOnAUserFolderAnotherProcessHoldsChangeNothing) {
+    WriteConfig("[config]\r\ndetail=3\r\nretries=0\r\n");
+    DemoServiceProcess service;
+    ASSERT_EQ(Run({"update", "demo", "--quiet"}, service.baseUrl()).status, 0);
+    const FolderLock held((folder_ / "demo").string());
+    ASSERT_TRUE(held.held());
+    const std::map<std::string, std::string> before = FilesBelow(folder_);
+    const std::string logged = service.log();
+    const std::string text =
+        "此用户正在被另一个任务更新（进程" + std::to_string(getpid()) + "），请稍后再试。\n";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"update", "demo"}, {"rebuild", "demo"}, {"preview", "demo"}}) {
+        const CliResult result = Run(args, service.baseUrl());
+        EXPECT_EQ(result.status, 1) << args[0];
+        EXPECT_EQ(result.out, text) << args[0];
+    }
+    EXPECT_EQ(FilesBelow(folder_), before);
+    EXPECT_EQ(service.log(), logged);  // not one request
 }
 
 }  // namespace
