@@ -135,7 +135,7 @@ TEST_F(FaultsTest, ServiceKilledDuringANetworkUpdate) {
         NullListView view;
         UpdateContext context{*catalogue, reader, settings, zorbi, progress, view, "demo", "$url"};
         context.startPauseMs = 0;
-        EXPECT_FALSE(UpdateAlbums(context, false));
+        EXPECT_EQ(UpdateAlbums(context, false), JobOutcome::Failed);
         if (killer.joinable()) killer.join();
 
         EXPECT_EQ(GbkToUtf8(progress.resultText), kNetworkError);
