@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const char kSummary[] = "共62张图片，已读取59张图片，其中59张图片包含原图地址和描述信息\n";
-const std::string kConfig = "[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n";
+const std::string kConfig = "[config]\r\ndetail=3\r\nretries=0\r\n[users]\r\nuser0=demo\r\n";
 // The third photo of the first album (no album page is written before its answer is read), and the
 // cache file of its answer.
 const char kPhoto[] = "10000100003";

@@ -27,7 +27,7 @@ namespace {
 
 class CliTest : public testing::Test {
   protected:
-    void SetUp() override { WriteConfig("[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n"); }
+    void SetUp() override { WriteConfig("[config]\r\ndetail=3\r\nretries=0\r\n[users]\r\nuser0=demo\r\n"); }
 
     void WriteConfig(const std::string& text) {
         std::ofstream(folder_ / "config.ini", std::ios::binary) << text;
