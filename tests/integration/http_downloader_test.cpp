@@ -143,6 +143,7 @@ TEST_F(DownloaderTest, StatusOtherThanSuccessFailsAndKeepsTheOldFile) {
         SCOPED_TRACE(status);
         DemoServiceProcess service({"--error-status", status});
         HttpDownloader downloader;
+        downloader.engine().SetRetries(0);
         EXPECT_EQ(
             downloader.Download(target, RestUrl(service, "zorbi.people.findByUsername", "username", "demo")),
             -1);
@@ -343,6 +344,7 @@ TEST_F(ProxyTest, RefusedOrMissingProxyFailsAndKeepsTheOldFile) {
     for (const Case& each : cases) {
         SCOPED_TRACE(each.name);
         HttpDownloader downloader;
+        downloader.engine().SetRetries(0);
         downloader.SetProxy(each.server, each.user, each.password);
         EXPECT_EQ(downloader.Download(target, url), -1);
         EXPECT_EQ(ReadFile(target), kOldAnswer);
