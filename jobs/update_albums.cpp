@@ -105,8 +105,10 @@ bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Res
             // A body shorter than it said it was is an answer, and a broken one.
             return End(UnrecognisedText(relativePath));
         case HttpDownloader::Result::HttpError:
-            if (result.status == 407)
-                return End(GBK("代理服务器拒绝了用户名或密码（HTTP 407），请在设置中检查代理。"));
+            if (result.proxyRefused)
+                return End(
+                    Format(GBK("代理服务器拒绝了用户名或密码（HTTP %d），请在设置中检查代理。").c_str(),
+                           static_cast<int>(result.status)));
             return End(Format(GBK("服务器返回错误（HTTP %d），本地缓存保持不变。").c_str(),
                               static_cast<int>(result.status)));
         case HttpDownloader::Result::Received:
