@@ -231,9 +231,9 @@ bool PictureStore::Finish() {
     if (headSize < 0 || ReadAt(fd_, tail, tailSize, size - tailSize) != static_cast<ssize_t>(tailSize))
         return Fail(PictureReason::kCannotWrite, false);
     std::string failure =
-        unprovable_ ? PictureReason::kIncomplete
-                    : PictureCheck(std::string_view(head, static_cast<size_t>(headSize)),
-                                   std::string_view(tail, static_cast<size_t>(tailSize)), size, wholeSize_);
+        PictureCheck(std::string_view(head, static_cast<size_t>(headSize)),
+                     std::string_view(tail, static_cast<size_t>(tailSize)), size, wholeSize_);
+    if (failure.empty() && unprovable_) failure = PictureReason::kIncomplete;
     // Only a body short of the size announced, or of none, may be continued by a later range.
     const bool mayContinue = failure == PictureReason::kIncomplete && (!wholeSize_ || size < *wholeSize_);
     if (!failure.empty()) return Fail(failure, !mayContinue);

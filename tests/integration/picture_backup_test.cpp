@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -419,6 +421,27 @@ TEST_F(PictureBackupTest, InterruptKeepsThePartAndCountsNothingUnfinished) {
     EXPECT_TRUE(result.failures.empty());
     EXPECT_EQ(PictureFiles(user_), std::set<std::string>{"pictures/small/p0.jpg.part"});
     EXPECT_EQ(fs::file_size(part), 4096u);
+}
+
+// The picture stage first removes the temporary files killed runs left in the picture folders.
+TEST_F(PictureBackupTest, StageRemovesTemporaryFilesOfDeadProcesses) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);  // a process id that no longer runs
+    const std::string dead = ".tmp-" + std::to_string(child) + "-1";
+    const fs::path alive = user_ / ("pictures/big/p2.jpg.tmp-" + std::to_string(getpid()) + "-1");
+    const std::vector<fs::path> stale{user_ / ("pictures/failed.txt" + dead),
+                                      user_ / ("pictures/big/p1.jpg" + dead)};
+    for (const fs::path& path : stale) WriteFile(path, "x");
+    WriteFile(alive, "x");
+    AlbumCatalogue catalogue;
+    SilentProgress progress;
+    HttpDownloader downloader;
+    const PictureBackupResult result =
+        BackUpPictures(downloader, progress, catalogue, {}, 15u, user_.string(), "", 4);
+    EXPECT_EQ(result.fresh + result.present + result.failed, 0);
+    for (const fs::path& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_TRUE(fs::exists(alive));
 }
 
 // Runs killed at random moments of a picture backup never leave a picture that is not the service's;
