@@ -219,20 +219,6 @@ TEST(FetchEngineTest, PicturesArriveInRangesAndResumeAfterACut) {
         EXPECT_TRUE(refused.sinkRefused);
         EXPECT_EQ(refusing.begins.size(), 1u);
     }
-
-    // A body past the limit, announced or counted while it streams, is refused as too large.
-    for (const bool chunked : {false, true}) {
-        SCOPED_TRACE(chunked ? "chunked" : "Content-Length");
-        std::vector<std::string> switches{"--picture-kb",
-                                          std::to_string(FetchEngine::MaxSinkBytes / 1024 + 1)};
-        if (chunked) switches.push_back("--chunked");
-        DemoServiceProcess huge(switches);
-        MemorySink sink;
-        const FetchResult tooLarge = engine.Wait(engine.Submit({huge.baseUrl() + path, -1, &sink}));
-        EXPECT_EQ(tooLarge.outcome, FetchResult::NetworkError);
-        EXPECT_TRUE(tooLarge.tooLarge);
-        EXPECT_LE(static_cast<long long>(sink.bytes.size()), FetchEngine::MaxSinkBytes);
-    }
 }
 
 TEST(FetchEngineTest, InterruptAbandonsAStalledRequestAndStartsNoOther) {

@@ -145,6 +145,16 @@ std::vector<std::string> StatusesOf(const std::string& log, const std::string& p
     return statuses;
 }
 
+// The failed.txt lines of these sizes of every photo, all with one reason.
+std::multiset<std::string> FailedEntries(const std::vector<Photo>& photos, const std::string& base,
+                                         const std::vector<int>& sizes, const std::string& reason) {
+    std::multiset<std::string> lines;
+    for (const Photo& photo : photos)
+        for (int size : sizes)
+            lines.insert(photo.id + "\t" + PictureAddress(base, photo, size) + "\t" + reason);
+    return lines;
+}
+
 // failed.txt's lines, without their line breaks.
 std::multiset<std::string> FailedLines(const fs::path& user) {
     std::multiset<std::string> lines;
@@ -287,26 +297,17 @@ TEST_F(PictureBackupTest, PartLeftBehindIsResumed) {
 // A picture is stored only when whole: answers that are cut without the transfer failing are refused,
 // named in failed.txt and make the tool exit 3; a later run completes them from their .part files.
 TEST_F(PictureBackupTest, CutPicturesAreRefusedUntilAWholeRun) {
-    struct Case {
-        const char* name;
-        const char* cut;
-    } cases[] = {
-        {"206 of the first 100 bytes", "--cut-pictures"},
-        {"no Content-Length, connection closed half way", "--cut-unsized-pictures"},
-    };
     ServedPictures served(8);
     Configure(1, "0");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    // 206 with the first 100 bytes; no Content-Length and the connection closed half way.
+    for (const char* cut : {"--cut-pictures", "--cut-unsized-pictures"}) {
+        SCOPED_TRACE(cut);
         fs::remove_all(user_);
-        DemoServiceProcess cutting({"--picture-kb", "8", c.cut});
-        const CliResult cut = Update(cutting);
-        EXPECT_EQ(cut.status, 3) << cut.out << cut.err;
-        EXPECT_TRUE(cut.out.ends_with(Summary(0, 0, kListedPhotos))) << cut.out;
-        std::multiset<std::string> expected;
-        for (const Photo& photo : Photos())
-            expected.insert(photo.id + "\t" + PictureAddress(cutting.baseUrl(), photo, 0) + "\tincomplete");
-        EXPECT_EQ(FailedLines(user_), expected);
+        DemoServiceProcess cutting({"--picture-kb", "8", cut});
+        const CliResult result = Update(cutting);
+        EXPECT_EQ(result.status, 3) << result.out << result.err;
+        EXPECT_TRUE(result.out.ends_with(Summary(0, 0, kListedPhotos))) << result.out;
+        EXPECT_EQ(FailedLines(user_), FailedEntries(Photos(), cutting.baseUrl(), {0}, "incomplete"));
         for (const std::string& path : PictureFiles(user_)) EXPECT_TRUE(path.ends_with(".part")) << path;
 
         DemoServiceProcess whole({"--picture-kb", "8"});
@@ -342,12 +343,7 @@ TEST_F(PictureBackupTest, HtmlPicturesAreListedAsFailedUntilAGoodRun) {
     Configure(1, "0,2");
     DemoServiceProcess html({"--html-pictures"});
     const auto listed = [&](std::vector<int> sizes) {
-        std::multiset<std::string> lines;
-        for (const Photo& photo : Photos())
-            for (int size : sizes)
-                lines.insert(photo.id + "\t" + PictureAddress(html.baseUrl(), photo, size) +
-                             "\tnot an image");
-        return lines;
+        return FailedEntries(Photos(), html.baseUrl(), sizes, "not an image");
     };
     // Twice: a picture failed again replaces its line.
     for (int run = 0; run < 2; ++run) {
@@ -389,13 +385,19 @@ TEST_F(PictureBackupTest, BusyHostIsLeftForTheNextRun) {
 }
 
 // An interrupt in the picture stage: the stage says it stopped, counts no unfinished picture, and the
-// .part of the picture in flight keeps what arrived.
+// .part of the picture in flight keeps what arrived. The stage first removed the temporary files of
+// dead processes from the picture folders.
 TEST_F(PictureBackupTest, InterruptKeepsThePartAndCountsNothingUnfinished) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);  // a process id that no longer runs
+    for (const char* stale : {"pictures/failed.txt", "pictures/large/p1.jpg"})
+        WriteFile(user_ / (stale + (".tmp-" + std::to_string(child) + "-1")), "x");
+
     DemoServiceProcess slow({"--picture-kb", "8", "--slow-pictures", "60000"});
     AlbumCatalogue catalogue;
     catalogue.albumCount = 1;
     AlbumInfo& album = catalogue.albums[0];
-    album.id = "a1";
     album.photoCount = album.listedCount = 3;
     for (int j = 0; j < 3; ++j) {
         album.photos[j].id = "p" + std::to_string(j);
@@ -418,30 +420,8 @@ TEST_F(PictureBackupTest, InterruptKeepsThePartAndCountsNothingUnfinished) {
     interrupter.join();
     EXPECT_TRUE(result.interrupted);
     EXPECT_EQ(result.fresh + result.present + result.failed, 0);
-    EXPECT_TRUE(result.failures.empty());
     EXPECT_EQ(PictureFiles(user_), std::set<std::string>{"pictures/small/p0.jpg.part"});
     EXPECT_EQ(fs::file_size(part), 4096u);
-}
-
-// The picture stage first removes the temporary files killed runs left in the picture folders.
-TEST_F(PictureBackupTest, StageRemovesTemporaryFilesOfDeadProcesses) {
-    const pid_t child = fork();
-    if (child == 0) _exit(0);
-    waitpid(child, nullptr, 0);  // a process id that no longer runs
-    const std::string dead = ".tmp-" + std::to_string(child) + "-1";
-    const fs::path alive = user_ / ("pictures/big/p2.jpg.tmp-" + std::to_string(getpid()) + "-1");
-    const std::vector<fs::path> stale{user_ / ("pictures/failed.txt" + dead),
-                                      user_ / ("pictures/big/p1.jpg" + dead)};
-    for (const fs::path& path : stale) WriteFile(path, "x");
-    WriteFile(alive, "x");
-    AlbumCatalogue catalogue;
-    SilentProgress progress;
-    HttpDownloader downloader;
-    const PictureBackupResult result =
-        BackUpPictures(downloader, progress, catalogue, {}, 15u, user_.string(), "", 4);
-    EXPECT_EQ(result.fresh + result.present + result.failed, 0);
-    for (const fs::path& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
-    EXPECT_TRUE(fs::exists(alive));
 }
 
 // Runs killed at random moments of a picture backup never leave a picture that is not the service's;
