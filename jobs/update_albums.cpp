@@ -111,8 +111,10 @@ bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Res
             // A body shorter than it said it was is an answer, and a broken one.
             return End(UnrecognisedText(relativePath));
         case HttpDownloader::Result::HttpError:
-            if (result.status == 407)
-                return End(GBK("代理服务器拒绝了用户名或密码（HTTP 407），请在设置中检查代理。"));
+            if (result.proxyRefused)
+                return End(
+                    Format(GBK("代理服务器拒绝了用户名或密码（HTTP %d），请在设置中检查代理。").c_str(),
+                           static_cast<int>(result.status)));
             return End(Format(GBK("服务器返回错误（HTTP %d），本地缓存保持不变。").c_str(),
                               static_cast<int>(result.status)));
         case HttpDownloader::Result::Received:
@@ -321,9 +323,6 @@ bool UpdateRun::PicturesStage() {
     if (fromCache_ || c_.settings.pictureSizes == 0 || c_.progress.interruptRequested) return true;
     pictures_ = BackUpPictures(*downloader_, c_.progress, c_.catalogue, photosRead_, c_.settings.pictureSizes,
                                userFolder_, Caption("", "下载图片..."), static_cast<int>(AheadWindow()));
-    // An interrupted run that met no failure leaves failed.txt as it was: the pictures it names that
-    // this run did not get to are still missing.
-    if (c_.progress.interruptRequested && pictures_.failures.empty()) return true;
     if (!WriteFailedList(userFolder_, pictures_.failures))
         return End(WriteFailedText(FailedListPath(userFolder_), errno));
     return true;
