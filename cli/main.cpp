@@ -191,7 +191,8 @@ JobProgress* g_activeJob = nullptr;
 volatile sig_atomic_t g_interrupted = 0;
 
 void OnSignal(int signal) {
-    // The first Ctrl+C asks the job to stop at its next test point; anything more ends the program.
+    // The first Ctrl+C asks the job to stop at its next test point (it then ends as interrupted, with
+    // status 130); anything more ends the program at once.
     if (signal == SIGINT && !g_interrupted && g_activeJob) {
         g_interrupted = 1;
         g_activeJob->interruptRequested = true;
@@ -209,18 +210,31 @@ void InstallSignalHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// Runs the update workflow into the catalogue; returns whether it ended with its summary. Album pages
-// get the template the main window starts with.
-bool RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string& user, bool fromCache,
-            JobProgress& progress, int* picturesFailed = nullptr) {
+// Runs the update workflow into the catalogue. Album pages get the template the main window starts with.
+JobOutcome RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::string& user, bool fromCache,
+                  JobProgress& progress) {
     const ZorbiService service = ZorbiService::FromEnvironment();
     RestReader reader(catalogue, service.pictureHost());
     MemoryAlbumList albumList;
     UpdateContext context{catalogue, reader,    settings, service,
                           progress,  albumList, user,     FormatTemplates()[PreviewFormatIndex]};
     context.startPauseMs = 0;  // the pause lets a progress window open; a terminal needs none
-    context.picturesFailed = picturesFailed;
     return UpdateAlbums(context, fromCache);
+}
+
+int ExitStatus(JobOutcome outcome) {
+    switch (outcome) {
+        case JobOutcome::Done:
+            return kExitOk;
+        case JobOutcome::DonePicturesFailed:
+            return kExitSomePicturesFailed;
+        case JobOutcome::Interrupted:
+            return kExitInterrupted;
+        case JobOutcome::Failed:
+        case JobOutcome::FolderBusy:
+            break;
+    }
+    return kExitFailed;
 }
 
 int UpdateCommand(AppSettings& settings, const Request& request) {
@@ -229,13 +243,11 @@ int UpdateCommand(AppSettings& settings, const Request& request) {
     TerminalProgress progress(stderr, request.quiet);
     g_activeJob = &progress;
     auto catalogue = std::make_unique<AlbumCatalogue>();
-    int picturesFailed = 0;
-    const bool summary = RunJob(*catalogue, settings, Utf8ToGbk(request.user), request.command == "rebuild",
-                                progress, &picturesFailed);
+    const JobOutcome outcome =
+        RunJob(*catalogue, settings, Utf8ToGbk(request.user), request.command == "rebuild", progress);
     g_activeJob = nullptr;
     PrintUtf8(stdout, progress.resultText);
-    if (!summary) return kExitFailed;
-    return picturesFailed > 0 ? kExitSomePicturesFailed : kExitOk;
+    return ExitStatus(outcome);
 }
 
 int PreviewCommand(AppSettings& settings, const Request& request) {
@@ -257,9 +269,13 @@ int PreviewCommand(AppSettings& settings, const Request& request) {
     }
 
     // The same rebuild as `rebuild`, silent: the report pages it writes stay as a rebuild leaves them.
+    // A rebuild that another job's lock turned away read nothing: the preview says why instead.
     auto catalogue = std::make_unique<AlbumCatalogue>();
     TerminalProgress silent(stderr, true);
-    RunJob(*catalogue, settings, gbkUser, true, silent);
+    if (RunJob(*catalogue, settings, gbkUser, true, silent) == JobOutcome::FolderBusy) {
+        PrintUtf8(stdout, silent.resultText);
+        return kExitFailed;
+    }
 
     const std::string page =
         BuildPreviewPage(*catalogue, request.album, request.size, outputTemplate, request.alert);

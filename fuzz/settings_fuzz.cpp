@@ -35,6 +35,8 @@ bool Fits(const std::string& text) {
 void CheckCuts(const AppSettings& s) {
     FUZZ_CHECK(Fits(s.proxyServer) && Fits(s.proxyUser) && Fits(s.proxyPassword));
     FUZZ_CHECK(Fits(s.skinFile) && Fits(s.customFormat));
+    FUZZ_CHECK(s.pictureSizes < (1u << 4) && s.connections >= 1 && s.connections <= 16);
+    FUZZ_CHECK(s.retries >= 0 && s.retries <= 10 && s.rate >= 0);
     FUZZ_CHECK(s.userCount >= 0 && s.userCount <= AppSettings::MaxUsers);
     for (int n = 0; n < AppSettings::MaxUsers; ++n) {
         FUZZ_CHECK(Fits(s.userNames[n]));
@@ -51,6 +53,8 @@ void CheckSame(const AppSettings& a, const AppSettings& b) {
     FUZZ_CHECK(a.skinFile == b.skinFile);
     FUZZ_CHECK(a.detailMode == b.detailMode);
     FUZZ_CHECK(a.customFormat == b.customFormat);
+    FUZZ_CHECK(a.pictureSizes == b.pictureSizes && a.connections == b.connections);
+    FUZZ_CHECK(a.retries == b.retries && a.rate == b.rate);
     FUZZ_CHECK(a.userCount == b.userCount);
     for (int n = 0; n < AppSettings::MaxUsers; ++n) FUZZ_CHECK(a.userNames[n] == b.userNames[n]);
 }

@@ -1,7 +1,7 @@
 #include "jobs/picture_backup.h"
 
 #include <chrono>
-#include <deque>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -21,18 +21,17 @@ class PictureSink : public FetchSink {
         store_ = std::make_unique<PictureStore>(userFolder_, photoId_, size_);
         resumeFrom_ = store_->ResumeFrom();
     }
-    bool Begin(long long offset) override {
+    bool Begin(const AnswerHead& head) override {
         store_ = std::make_unique<PictureStore>(userFolder_, photoId_, size_);
-        const auto resume = static_cast<long long>(store_->ResumeFrom());
-        if (offset != 0 && offset != resume) return false;  // a range that does not continue the .part
-        return store_->Begin(offset == 0 ? 200 : 206);
+        store_->ResumeFrom();
+        return store_->Begin(head);
     }
     bool Write(std::string_view bytes) override {
         received_ += bytes.size();
         return store_->Append(bytes);
     }
     PictureStore& store() { return *store_; }
-    long long resumeFrom() const { return static_cast<long long>(resumeFrom_); }
+    std::uint64_t resumeFrom() const { return resumeFrom_; }
     std::uint64_t received() const { return received_; }
 
   private:
@@ -47,9 +46,39 @@ class PictureSink : public FetchSink {
 struct Wanted {
     const PhotoInfo* photo;
     int size;
+    std::string address;
+    std::string host;
     std::unique_ptr<PictureSink> sink;
     int id = -1;
 };
+
+// Asks for a picture: from the end of its .part, or whole.
+void Submit(FetchEngine& engine, Wanted& w, const std::string& userFolder, bool whole) {
+    w.sink = std::make_unique<PictureSink>(userFolder, w.photo->id.str(), w.size);
+    FetchRequest request{w.address};
+    if (!whole && w.sink->resumeFrom() > 0) request.rangeStart = static_cast<long long>(w.sink->resumeFrom());
+    request.sink = w.sink.get();
+    w.id = engine.Submit(std::move(request));
+}
+
+// Stores the picture the answer brought, or says why not (an empty text once it is stored).
+std::string Conclude(const FetchResult& answer, PictureStore& store) {
+    switch (answer.outcome) {
+        case FetchResult::Received:
+            store.Finish();
+            break;
+        case FetchResult::HttpError:
+            store.Abandon(HttpStatusReason(answer.status));
+            break;
+        default:
+            if (answer.tooLarge)
+                store.Drop(PictureReason::kTooLarge);
+            else
+                store.Abandon();
+            break;
+    }
+    return store.reason();
+}
 
 }  // namespace
 
@@ -65,6 +94,7 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
                                    unsigned sizes, const std::string& userFolder, const std::string& caption,
                                    int ahead) {
     PictureBackupResult result;
+    RemoveStalePictureFiles(userFolder);
     // What to fetch, in catalogue order; a picture two photo records share is fetched once.
     std::vector<Wanted> wanted;
     std::set<std::pair<std::string, int>> seen;
@@ -80,7 +110,8 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
                     ++result.present;
                     continue;
                 }
-                wanted.push_back({&photo, size, nullptr});
+                const std::string address = PictureAddress(photo.url.view(), size);
+                wanted.push_back({&photo, size, address, UrlHost(address), nullptr});
             }
         }
     }
@@ -92,49 +123,48 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
     const auto start = std::chrono::steady_clock::now();
     double bytes = 0;
     size_t submitted = 0;
-    for (size_t k = 0; k < wanted.size() && !progress.interruptRequested; ++k) {
-        for (; submitted < wanted.size() && submitted < k + static_cast<size_t>(ahead); ++submitted) {
-            Wanted& w = wanted[submitted];
-            w.sink = std::make_unique<PictureSink>(userFolder, w.photo->id.str(), w.size);
-            FetchRequest request{PictureAddress(w.photo->url.view(), w.size)};
-            request.rangeStart = w.sink->resumeFrom() > 0 ? w.sink->resumeFrom() : -1;
-            request.sink = w.sink.get();
-            w.id = engine.Submit(std::move(request));
-        }
-        Wanted& w = wanted[k];
-        FetchResult answer = engine.Wait(w.id);
-        if (answer.outcome == FetchResult::HttpError && answer.status == 416) {
-            // The .part is as long as the picture or longer (a kill came between its last byte and the
-            // rename): it continues nothing. It goes, and the picture is asked for whole.
-            w.sink->store().Begin(416);
-            w.sink = std::make_unique<PictureSink>(userFolder, w.photo->id.str(), w.size);
-            FetchRequest whole{PictureAddress(w.photo->url.view(), w.size)};
-            whole.sink = w.sink.get();
-            answer = engine.Wait(engine.Submit(std::move(whole)));
-        }
-        if (answer.outcome == FetchResult::Interrupted) {
-            w.sink->store().Abandon();
+    std::map<std::string, int> refusedInRow;  // per host
+    const auto busy = [&](const Wanted& w) { return refusedInRow[w.host] >= kBusyHostRefusals; };
+    for (size_t k = 0; k < wanted.size(); ++k) {
+        if (progress.interruptRequested) {
+            result.interrupted = true;
             break;
         }
-        bytes += static_cast<double>(w.sink->received());
+        for (; submitted < wanted.size() && submitted < k + static_cast<size_t>(ahead); ++submitted)
+            if (!busy(wanted[submitted])) Submit(engine, wanted[submitted], userFolder, false);
+        Wanted& w = wanted[k];
         std::string reason;
-        if (answer.outcome == FetchResult::Received) {
-            const std::optional<std::uint64_t> length =
-                answer.contentLength >= 0 ? std::optional<std::uint64_t>(answer.contentLength) : std::nullopt;
-            if (!w.sink->store().Finish(length)) reason = w.sink->store().reason();
-        } else if (answer.outcome == FetchResult::HttpError) {
-            w.sink->store().Abandon(HttpStatusReason(answer.status));
-            reason = HttpStatusReason(answer.status);
+        if (busy(w)) {
+            // Left for the next run; a request already asked for is called off.
+            engine.Cancel(w.id);
+            reason = GBK("服务器繁忙");
         } else {
-            w.sink->store().Abandon();
-            reason = w.sink->store().reason();
+            FetchResult answer = engine.Wait(w.id);
+            // A .part the answer does not continue (416, a range from elsewhere) goes, and the picture is
+            // asked for whole.
+            if ((answer.outcome == FetchResult::HttpError && answer.status == 416) ||
+                w.sink->store().reason() == PictureReason::kBadRange) {
+                w.sink->store().Drop(PictureReason::kBadRange);
+                bytes += static_cast<double>(w.sink->received());
+                Submit(engine, w, userFolder, true);
+                answer = engine.Wait(w.id);
+            }
+            if (answer.outcome == FetchResult::Interrupted) {
+                w.sink->store().Abandon();  // the .part stays for the next run
+                result.interrupted = true;
+                break;
+            }
+            bytes += static_cast<double>(w.sink->received());
+            reason = Conclude(answer, w.sink->store());
+            const bool refused =
+                answer.outcome == FetchResult::HttpError && (answer.status == 429 || answer.status == 503);
+            refusedInRow[w.host] = refused ? refusedInRow[w.host] + 1 : 0;
         }
         if (reason.empty()) {
             ++result.fresh;
         } else {
             ++result.failed;
-            result.failures.push_back(
-                {w.photo->id.str(), PictureAddress(w.photo->url.view(), w.size), reason});
+            result.failures.push_back({w.photo->id.str(), w.address, reason});
         }
         w.sink.reset();  // closes the file
         const double seconds =
@@ -144,6 +174,8 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
                                 static_cast<int>(wanted.size()), ByteCountText(bytes).c_str(),
                                 ByteCountText(seconds > 0 ? bytes / seconds : 0).c_str()));
     }
-    if (progress.interruptRequested) engine.CancelAll();
+    // Requests asked for ahead and not taken; their .part files stay.
+    for (size_t k = 0; k < submitted; ++k)
+        if (wanted[k].id >= 0) engine.Cancel(wanted[k].id);
     return result;
 }

@@ -10,15 +10,22 @@
 #include "net/http_downloader.h"
 
 struct PictureBackupResult {
-    int fresh = 0;    // fetched and stored in this run
-    int present = 0;  // there already
-    int failed = 0;   // not stored: named in failed.txt
+    int fresh = 0;             // fetched and stored whole in this run
+    int present = 0;           // there already
+    int failed = 0;            // not stored: `failures` names each, for failed.txt
+    bool interrupted = false;  // stopped at the interrupt flag; unfinished pictures are in no count
     std::vector<FailedPicture> failures;
 };
 
+// Pictures a host refuses (429 or 503 after the retries) one after the other before the rest of its
+// pictures are left for the next run.
+inline constexpr int kBusyHostRefusals = 20;
+
 // Fetches what is missing of the pictures of `sizes` (bit i for size i) of the albums marked in
-// `albums`, at most `ahead` requests ahead, reporting progress under `caption`. Stops at an interrupt;
-// what did not arrive keeps its .part for the next run.
+// `albums`, at most `ahead` requests ahead, reporting progress under `caption`. First removes the
+// temporary files killed runs left in the picture folders. A host that refused kBusyHostRefusals pictures
+// in a row gets no more requests: its other pictures fail as "服务器繁忙". Stops at an interrupt; what did
+// not arrive keeps its .part for the next run.
 PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& progress,
                                    const AlbumCatalogue& catalogue, const std::vector<bool>& albums,
                                    unsigned sizes, const std::string& userFolder, const std::string& caption,

@@ -8,16 +8,20 @@
 #include <string_view>
 #include <vector>
 
+#include "net/fetch_engine.h"
+
 // The largest picture kept.
 inline constexpr std::uint64_t kMaxPictureBytes = std::uint64_t{64} << 20;
 // How many leading bytes ImageFormatOf needs to tell every format.
 inline constexpr std::size_t kImageSignatureBytes = 12;
+// How many trailing bytes ImageEndsWhole needs.
+inline constexpr std::size_t kImageTailBytes = 12;
 
 // Why a picture was not stored.
 namespace PictureReason {
 inline constexpr const char* kNotAnImage = "not an image";
 inline constexpr const char* kEmpty = "empty";
-inline constexpr const char* kIncomplete = "incomplete";       // fewer bytes than announced
+inline constexpr const char* kIncomplete = "incomplete";       // fewer bytes than announced, or no image end
 inline constexpr const char* kSizeMismatch = "size mismatch";  // more bytes than announced
 inline constexpr const char* kTooLarge = "too large";
 inline constexpr const char* kBadRange = "bad range";  // a 206 that does not continue the .part
@@ -38,22 +42,30 @@ enum class ImageFormat { None, Jpeg, Png, Gif, WebP };
 // too few bytes to tell).
 ImageFormat ImageFormatOf(std::string_view firstBytes);
 
-// Why a body of `size` bytes starting with `firstBytes` is not a picture to keep, or an empty text
-// when it is one. `expectedSize` is the whole size the server announced, when it did.
-std::string PictureCheck(std::string_view firstBytes, std::uint64_t size,
-                         std::optional<std::uint64_t> expectedSize);
+// Whether an image of `size` bytes that starts with `firstBytes` and ends with `lastBytes` (its last
+// kImageTailBytes or all of it) ends as its format ends: JPEG with the end marker FF D9, PNG with its
+// IEND chunk, GIF with the trailer 0x3B, WebP where its RIFF length says.
+bool ImageEndsWhole(std::string_view firstBytes, std::string_view lastBytes, std::uint64_t size);
+
+// Why a body of `size` bytes starting with `firstBytes` and ending with `lastBytes` is not a picture to
+// keep, or an empty text when it is one. `wholeSize` is the picture's size as the server announced it,
+// when it did.
+std::string PictureCheck(std::string_view firstBytes, std::string_view lastBytes, std::uint64_t size,
+                         std::optional<std::uint64_t> wholeSize);
 
 // USER/pictures.
 std::string PicturesFolder(std::string_view userFolder);
+// Removes the temporary files of processes that no longer run from USER/pictures and its size folders.
+void RemoveStalePictureFiles(std::string_view userFolder);
 
 // USER/pictures/SIZE/PHOTOID.jpg (SIZE: small, medium, big, large for 0 to 3); empty for an id that
 // fails IsSafeFileId or a size outside 0 to 3.
 std::string PicturePath(std::string_view userFolder, std::string_view photoId, int sizeIndex);
 
 // One picture on its way to the disk. The fetch engine asks AlreadyPresent (skip the request),
-// ResumeFrom (the Range start), then feeds the answer: Begin with the status, Append for each piece of
-// the body as it arrives, and Finish at the end (or Abandon when the transfer failed). One object per
-// request; not shared between threads.
+// ResumeFrom (the Range start), then feeds the answer: Begin with its head, Append for each piece of
+// the body as it arrives, and Finish at the end (or Abandon when the transfer failed, Drop when the
+// .part can never become the picture). One object per answer; not shared between threads.
 class PictureStore {
   public:
     PictureStore(std::string_view userFolder, std::string_view photoId, int sizeIndex);
@@ -72,22 +84,25 @@ class PictureStore {
     // "Range: bytes=N-", or no Range header for 0. Remembered, so that a 206 must continue there.
     std::uint64_t ResumeFrom();
 
-    // The answer's status has arrived. 200 starts the .part over (a fresh file), 206 appends to it from
-    // ResumeFrom; any other status fails with "HTTP N" (416 also removes the .part, whose size the
-    // picture does not continue; other statuses keep it for a later try). `contentLength` is this
-    // answer's, when given; one that makes the picture too large fails at once. False: do not send the
-    // body here; reason() says why.
-    bool Begin(long status, std::optional<std::uint64_t> contentLength = std::nullopt);
+    // The answer's head has arrived. 200, and a 206 from byte 0, start the .part over (a fresh file); a
+    // 206 from ResumeFrom appends to it; a 206 from anywhere else fails as "bad range" and removes the
+    // .part. Any other status fails with "HTTP N" (416 also removes the .part, whose size the picture
+    // does not continue; other statuses keep it for a later try). A length or total that makes the
+    // picture too large fails at once. False: do not send the body here; reason() says why.
+    bool Begin(const AnswerHead& head);
     // Appends a piece of the body to the .part. False refuses the rest of the transfer: a picture past
     // kMaxPictureBytes (the .part is removed) or a failed write (the .part keeps what it holds).
     bool Append(std::string_view bytes);
-    // The body has ended. Checks the .part (its first bytes an image, its size within the limit and
-    // equal to the range start plus the Content-Length, this one or Begin's), then syncs it and renames
-    // it to PHOTOID.jpg. On failure an incomplete .part stays for resuming; any other is removed.
-    bool Finish(std::optional<std::uint64_t> contentLength = std::nullopt);
+    // The body has ended. Checks the .part: an image within the limit, as long as the answer said the
+    // picture is (a 200's Content-Length, a 206's total; a 206 without a total proves nothing), ending
+    // as its format ends. Then syncs it and renames it to PHOTOID.jpg. On failure a .part that a later
+    // range may continue stays; any other is removed.
+    bool Finish();
     // The transfer failed (network error, interrupt): the .part keeps what arrived, for resuming. The
     // first reason given stays.
     void Abandon(std::string_view reason = PictureReason::kTransferFailed);
+    // The .part can never become the picture (too large, a range that continues nothing): it is removed.
+    void Drop(std::string_view reason);
 
     // Why the picture was not stored; empty while nothing failed.
     const std::string& reason() const { return reason_; }
@@ -101,10 +116,11 @@ class PictureStore {
     std::string partPath_;
     State state_ = State::Idle;
     int fd_ = -1;
-    std::uint64_t rangeStart_ = 0;   // the Range asked for
-    std::uint64_t startOffset_ = 0;  // the .part's size when this answer began
-    std::uint64_t received_ = 0;     // body bytes of this answer written
-    std::optional<std::uint64_t> contentLength_;
+    std::uint64_t rangeStart_ = 0;            // the Range asked for
+    std::uint64_t startOffset_ = 0;           // the .part's size when this answer began
+    std::uint64_t received_ = 0;              // body bytes of this answer written
+    std::optional<std::uint64_t> wholeSize_;  // the picture's size as the answer announced it
+    bool unprovable_ = false;                 // a 206 without a total
     std::string reason_;
 };
 
@@ -120,8 +136,10 @@ std::string FailedListPath(std::string_view userFolder);
 // One line per failure: id, address, reason, separated by tabs, ended by "\r\n". Control characters
 // in a field become "?", so a field can neither split a line nor add one.
 std::string FailedListText(const std::vector<FailedPicture>& failures);
-// Rewrites failed.txt through WriteFileAtomic. A run without failures removes it, so the file exists
-// exactly when the last run left pictures missing. False, with errno saying why, when that fails.
+// Rewrites failed.txt through WriteFileAtomic with this run's failures and the entries of the file
+// before that still hold: an entry goes when its picture is present (stored whole) or when this run
+// failed the same picture (photo id and size) again; pictures the run did not get to keep theirs. The
+// file is removed once no entry remains. False, with errno saying why, when reading or writing fails.
 bool WriteFailedList(std::string_view userFolder, const std::vector<FailedPicture>& failures);
 
 // A picture as the offline pages can link it.

@@ -10,6 +10,7 @@
 #include "output/report_writer.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
+#include "platform/folder_lock.h"
 #include "platform/text_format.h"
 
 namespace {
@@ -29,14 +30,18 @@ class UpdateRun {
   public:
     UpdateRun(const UpdateContext& context, bool fromCache) : c_(context), fromCache_(fromCache) {}
 
-    bool Run();
+    // Runs the stages and sets the final text; UpdateAlbums closes the progress.
+    JobOutcome Run();
 
   private:
     // Ends the run with a final text; returns false for the caller to pass on.
     bool End(const std::string& text) {
         c_.progress.SetText(text);
-        c_.progress.Close();
         return false;
+    }
+    JobOutcome EndWith(JobOutcome outcome, const std::string& text) {
+        End(text);
+        return outcome;
     }
     // In a network update, brings one answer into the cache: it replaces the cached file only when it
     // is a service answer with stat "ok". False when the run has ended (its text set). An interrupted
@@ -73,6 +78,7 @@ class UpdateRun {
         return JoinPath(userFolder_, relativePath);
     }
 
+    bool MakeFolder(const std::string& folder);
     bool MakeFolders();
     bool ReadUserStage();
     bool ReadListStage();
@@ -105,8 +111,10 @@ bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Res
             // A body shorter than it said it was is an answer, and a broken one.
             return End(UnrecognisedText(relativePath));
         case HttpDownloader::Result::HttpError:
-            if (result.status == 407)
-                return End(GBK("代理服务器拒绝了用户名或密码（HTTP 407），请在设置中检查代理。"));
+            if (result.proxyRefused)
+                return End(
+                    Format(GBK("代理服务器拒绝了用户名或密码（HTTP %d），请在设置中检查代理。").c_str(),
+                           static_cast<int>(result.status)));
             return End(Format(GBK("服务器返回错误（HTTP %d），本地缓存保持不变。").c_str(),
                               static_cast<int>(result.status)));
         case HttpDownloader::Result::Received:
@@ -129,28 +137,42 @@ bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Res
     return true;
 }
 
+bool UpdateRun::MakeFolder(const std::string& folder) {
+    if (MakeDirectories(folder)) return true;
+    return End(
+        Format(GBK("无法创建文件夹：%s（%s）").c_str(), folder.c_str(), SystemErrorText(errno).c_str()));
+}
+
 bool UpdateRun::MakeFolders() {
     for (const char* sub : {"", "rest", "rest/albums", "rest/photos"}) {
         const std::string folder = *sub ? JoinPath(userFolder_, sub) : userFolder_;
-        if (!MakeDirectories(folder)) {
-            return End(Format(GBK("无法创建文件夹：%s（%s）").c_str(), folder.c_str(),
-                              SystemErrorText(errno).c_str()));
-        }
+        if (!MakeFolder(folder)) return false;
         RemoveStaleTemporaryFiles(folder);  // left by a run that was killed mid-write
     }
     return true;
 }
 
-bool UpdateRun::Run() {
+JobOutcome UpdateRun::Run() {
     AlbumCatalogue& catalogue = c_.catalogue;
     JobProgress& progress = c_.progress;
     catalogue.userName = c_.selectedUser;
     // The name becomes a folder: one that cannot name a folder safely is no user of ours.
-    if (!AppSettings::IsValidUserName(c_.selectedUser)) return End(GBK("找不到用户信息。"));
+    if (!AppSettings::IsValidUserName(c_.selectedUser))
+        return EndWith(JobOutcome::Failed, GBK("找不到用户信息。"));
     userFolder_ = UserFolder(c_.settings, c_.selectedUser);
     // A rebuild reads what is there and creates nothing for a user without a cache.
-    if (fromCache_ && !FileExists(CacheFile("rest/user.xml"))) return End(GBK("找不到用户信息。"));
-    if (!MakeFolders()) return false;
+    if (fromCache_ && !FileExists(CacheFile("rest/user.xml")))
+        return EndWith(JobOutcome::Failed, GBK("找不到用户信息。"));
+    // One job per user folder, in this process or another; the one turned away changes nothing.
+    if (!MakeFolder(userFolder_)) return JobOutcome::Failed;
+    const FolderLock lock(userFolder_);
+    if (lock.busy()) {
+        return EndWith(
+            JobOutcome::FolderBusy,
+            Format(GBK("此用户正在被另一个任务更新（进程%d），请稍后再试。").c_str(), lock.holderPid()));
+    }
+    if (!lock.held()) return EndWith(JobOutcome::Failed, WriteFailedText(lock.path(), lock.error()));
+    if (!MakeFolders()) return JobOutcome::Failed;
 
     std::this_thread::sleep_for(std::chrono::milliseconds(c_.startPauseMs));
     progress.SetRange(0, 100);
@@ -170,10 +192,10 @@ bool UpdateRun::Run() {
     }
 
     // A request abandoned before the album list is read leaves nothing to read: the job ends at once.
-    if (!ReadUserStage()) return false;
-    if (!abandoned_ && !ReadListStage()) return false;
-    if (!abandoned_ && (!ReadPhotosStage() || !ReadDetailsStage())) return false;
-    if (!PicturesStage() || !WritePagesStage()) return false;
+    if (!ReadUserStage()) return JobOutcome::Failed;
+    if (!abandoned_ && !ReadListStage()) return JobOutcome::Failed;
+    if (!abandoned_ && (!ReadPhotosStage() || !ReadDetailsStage())) return JobOutcome::Failed;
+    if (!PicturesStage() || !WritePagesStage()) return JobOutcome::Failed;
     std::string summary =
         Format(GBK("共%d张图片，已读取%d张图片，其中%d张图片包含原图地址和描述信息").c_str(),
                catalogue.photoTotal, readCounter_, detailCounter_);
@@ -181,10 +203,9 @@ bool UpdateRun::Run() {
         summary += Format(GBK("；图片：新下载%d张，已有%d张，失败%d张").c_str(), pictures_.fresh,
                           pictures_.present, pictures_.failed);
     }
-    if (c_.picturesFailed) *c_.picturesFailed = pictures_.failed;
-    progress.SetText(summary);
-    progress.Close();
-    return true;
+    // What an interrupted run did is no complete backup, whatever stage it stopped in.
+    if (progress.interruptRequested) return EndWith(JobOutcome::Interrupted, GBK("已中断：") + summary);
+    return EndWith(pictures_.failed > 0 ? JobOutcome::DonePicturesFailed : JobOutcome::Done, summary);
 }
 
 bool UpdateRun::ReadUserStage() {
@@ -326,8 +347,11 @@ bool UpdateRun::WritePagesStage() {
 
 }  // namespace
 
-bool UpdateAlbums(const UpdateContext& context, bool fromCache) {
-    return UpdateRun(context, fromCache).Run();
+JobOutcome UpdateAlbums(const UpdateContext& context, bool fromCache) {
+    // The lock and the downloader go with the run, before the window learns that the job has ended.
+    const JobOutcome outcome = UpdateRun(context, fromCache).Run();
+    context.progress.Close();
+    return outcome;
 }
 
 std::string UserFolder(const AppSettings& settings, const std::string& userName) {

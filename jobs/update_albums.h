@@ -25,12 +25,21 @@ struct UpdateContext {
     std::function<std::unique_ptr<HttpDownloader>()> makeDownloader = [] {
         return std::make_unique<HttpDownloader>();
     };
-    int startPauseMs = 100;         // the pause before the first report
-    int* picturesFailed = nullptr;  // receives how many pictures could not be saved
+    int startPauseMs = 100;  // the pause before the first report
 };
 
-// Runs one job; returns true when it ended with its summary (also after an interrupt).
-bool UpdateAlbums(const UpdateContext& context, bool fromCache);
+// How a job ended. Its final text is the progress's resultText in every case.
+enum class JobOutcome {
+    Done,                // the summary
+    DonePicturesFailed,  // the summary; some pictures could not be saved (failed.txt names them)
+    Failed,              // an error text
+    FolderBusy,          // another job holds the user folder: the text names its process; nothing done
+    Interrupted,         // stopped by interruptRequested: the summary after "已中断："
+};
+
+// Runs one job holding the user folder's lock (FolderLock) throughout; sets the final text, then
+// closes the progress.
+JobOutcome UpdateAlbums(const UpdateContext& context, bool fromCache);
 
 // Empties the album list and refills it from the catalogue, reporting progress.
 void RefreshAlbumList(const AlbumCatalogue& catalogue, AlbumListView& view, JobProgress& progress);

@@ -43,18 +43,31 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-// "bytes START-END/TOTAL" -> START, or -1.
-long long PartStart(std::string_view value) {
-    value = Trimmed(value);
-    if (!StartsWithNoCase(value, "bytes ")) return -1;
-    value.remove_prefix(6);
-    long long start = 0;
+// A number of at most 18 digits at the front of `text`, which it leaves after the number; -1 for none.
+long long TakeNumber(std::string_view& text) {
+    long long number = 0;
     size_t digits = 0;
-    for (; digits < value.size() && digits < 18 && std::isdigit(static_cast<unsigned char>(value[digits]));
+    for (; digits < text.size() && digits < 18 && std::isdigit(static_cast<unsigned char>(text[digits]));
          ++digits)
-        start = start * 10 + (value[digits] - '0');
-    if (digits == 0 || digits >= value.size() || value[digits] != '-') return -1;
-    return start;
+        number = number * 10 + (text[digits] - '0');
+    text.remove_prefix(digits);
+    return digits == 0 ? -1 : number;
+}
+
+// Content-Range "bytes START-END/TOTAL": START, or -1; TOTAL, or -1 for "*" or anything unreadable.
+void ParseContentRange(std::string_view value, long long& start, long long& total) {
+    start = total = -1;
+    value = Trimmed(value);
+    if (!StartsWithNoCase(value, "bytes ")) return;
+    value.remove_prefix(6);
+    const long long first = TakeNumber(value);
+    if (first < 0 || value.empty() || value.front() != '-') return;
+    start = first;
+    value.remove_prefix(1);
+    if (TakeNumber(value) < 0 || value.empty() || value.front() != '/') return;
+    value.remove_prefix(1);
+    const long long whole = TakeNumber(value);
+    if (value.empty()) total = whole;
 }
 
 // libcurl calls this at least once a second, also while nothing arrives.
@@ -63,8 +76,9 @@ int AbandonWhenInterrupted(void* flag, curl_off_t, curl_off_t, curl_off_t, curl_
     return interrupt && interrupt->load() ? 1 : 0;
 }
 
-// "scheme://name:port" in lower case; requests to one of these share connections and waits.
-std::string HostOf(const std::string& url) {
+}  // namespace
+
+std::string UrlHost(const std::string& url) {
     std::string host;
     CURLU* parsed = curl_url();
     if (!parsed) return host;
@@ -86,8 +100,6 @@ std::string HostOf(const std::string& url) {
     return host;
 }
 
-}  // namespace
-
 struct FetchEngine::Transfer {
     enum State { Queued, Running, Done };
 
@@ -106,6 +118,7 @@ struct FetchEngine::Transfer {
     std::string retryAfter;
     bool hasRetryAfter = false;
     long long partStart = -1;  // from Content-Range
+    long long partTotal = -1;
     bool bodyBegun = false;
     long long sinkPosition = -1;  // where the bytes given to the sink end, in the whole file
     long long bodyBytes = 0;
@@ -117,6 +130,7 @@ struct FetchEngine::Transfer {
 
     size_t TakeHeader(std::string_view line);
     size_t TakeBody(const char* data, size_t length);
+    bool BeginSink(long status);
 };
 
 size_t FetchEngine::Transfer::TakeHeader(std::string_view line) {
@@ -124,12 +138,12 @@ size_t FetchEngine::Transfer::TakeHeader(std::string_view line) {
         // A new answer (after a redirect or an interim 1xx): forget what the previous one said.
         hasRetryAfter = false;
         retryAfter.clear();
-        partStart = -1;
+        partStart = partTotal = -1;
     } else if (StartsWithNoCase(line, "retry-after:")) {
         hasRetryAfter = true;
         retryAfter = std::string(Trimmed(line.substr(12)));
     } else if (StartsWithNoCase(line, "content-range:")) {
-        partStart = PartStart(line.substr(14));
+        ParseContentRange(line.substr(14), partStart, partTotal);
     }
     return line.size();
 }
@@ -150,22 +164,33 @@ size_t FetchEngine::Transfer::TakeBody(const char* data, size_t length) {
         body.append(data, length);
         return length;
     }
-    if (!bodyBegun) {
-        bodyBegun = true;
-        long long offset = 0;
-        if (status == 206) offset = partStart >= 0 ? partStart : rangeStart;
-        sinkPosition = std::max(0LL, offset);
-        if (!sink->Begin(sinkPosition)) {
-            sinkRefused = true;
-            return 0;
-        }
-    }
+    if (!bodyBegun && !BeginSink(status)) return 0;
     if (!sink->Write(std::string_view(data, length))) {
         sinkRefused = true;
         return 0;
     }
     sinkPosition += static_cast<long long>(length);
     return length;
+}
+
+bool FetchEngine::Transfer::BeginSink(long status) {
+    bodyBegun = true;
+    AnswerHead head;
+    head.status = status;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK)
+        head.contentLength = length;
+    if (status == 206) {
+        // Without a Content-Range the range asked for is the best guess; the sink checks it anyway.
+        head.rangeStart = partStart >= 0 ? partStart : std::max(0LL, rangeStart);
+        head.rangeTotal = partTotal;
+    }
+    sinkPosition = head.rangeStart;
+    if (!request.sink->Begin(head)) {
+        sinkRefused = true;
+        return false;
+    }
+    return true;
 }
 
 FetchEngine::FetchEngine()
@@ -209,7 +234,7 @@ void FetchEngine::SetConnections(int connections) {
 int FetchEngine::Submit(FetchRequest request) {
     auto transfer = std::make_unique<Transfer>();
     transfer->id = nextId_++;
-    transfer->host = HostOf(request.url);
+    transfer->host = UrlHost(request.url);
     transfer->rangeStart = request.rangeStart;
     transfer->request = std::move(request);
     const int id = transfer->id;
@@ -253,7 +278,7 @@ bool FetchEngine::Start(Transfer& transfer) {
     ++transfer.attempt;
     transfer.hasRetryAfter = false;
     transfer.retryAfter.clear();
-    transfer.partStart = -1;
+    transfer.partStart = transfer.partTotal = -1;
     transfer.bodyBegun = false;
     transfer.bodyBytes = 0;
     transfer.tooLarge = false;
@@ -280,6 +305,11 @@ bool FetchEngine::Start(Transfer& transfer) {
         curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());  // libcurl copies the text
     }
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // An abandoned transfer does not wait for its name lookup to end: the resolver thread is left to
+    // finish on its own, so an interrupt during a slow lookup takes effect at once.
+    curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
 #if LIBCURL_VERSION_NUM >= 0x075500
@@ -361,26 +391,35 @@ void FetchEngine::StartReady() {
 }
 
 void FetchEngine::Finish(Transfer& transfer, int resultCode) {
-    const auto code = static_cast<CURLcode>(resultCode);
+    auto code = static_cast<CURLcode>(resultCode);
     long status = 0;
     long connectStatus = 0;
     curl_off_t length = -1;
     curl_easy_getinfo(transfer.easy, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_getinfo(transfer.easy, CURLINFO_HTTP_CONNECTCODE, &connectStatus);
     curl_easy_getinfo(transfer.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    // An answer without a body still begins one: the sink judges an empty picture too.
+    if (code == CURLE_OK && IsSuccess(status) && transfer.request.sink && !transfer.bodyBegun &&
+        !transfer.BeginSink(status))
+        code = CURLE_WRITE_ERROR;
     Remove(transfer);
+
+    const bool proxyUserSet = !proxyServer_.empty() && !proxyUser_.empty();
+    // A proxy refusing a tunnel answers the CONNECT; one refusing plain HTTP answers the request.
+    if (connectStatus != 407 && !(connectStatus == 401 && proxyUserSet)) connectStatus = 0;
 
     FetchResult result;
     result.contentLength = length;
     result.sinkRefused = transfer.sinkRefused;
     result.cut = code == CURLE_PARTIAL_FILE;
+    result.tooLarge = transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED;
     bool transient = false;
     if (code == CURLE_ABORTED_BY_CALLBACK) {
         result.outcome = FetchResult::Interrupted;
-    } else if (connectStatus == 407 || (code == CURLE_OK && !IsSuccess(status))) {
-        // A proxy refusing a tunnel answers the CONNECT; one refusing plain HTTP answers the request.
+    } else if (connectStatus != 0 || (code == CURLE_OK && !IsSuccess(status))) {
         result.outcome = FetchResult::HttpError;
-        result.status = connectStatus == 407 ? connectStatus : status;
+        result.status = connectStatus != 0 ? connectStatus : status;
+        result.proxyRefused = result.status == 407 || (result.status == 401 && proxyUserSet);
         transient = FetchSchedule::IsTransientStatus(result.status);
     } else if (code == CURLE_OK && !transfer.tooLarge && !transfer.sinkRefused) {
         result.outcome = FetchResult::Received;
@@ -388,7 +427,7 @@ void FetchEngine::Finish(Transfer& transfer, int resultCode) {
         result.body = std::move(transfer.body);
     } else {
         // Includes a body cut short of its Content-Length and a body refused as too large.
-        transient = !transfer.tooLarge && !transfer.sinkRefused && IsTransientCode(code);
+        transient = !result.tooLarge && !transfer.sinkRefused && IsTransientCode(code);
     }
 
     if (transient && !Interrupted()) {

@@ -13,14 +13,21 @@
 
 #include "net/fetch_schedule.h"
 
+// What an answer's head says about the body that follows.
+struct AnswerHead {
+    long status = 200;
+    long long contentLength = -1;  // of this answer's body; -1 when not given
+    long long rangeStart = 0;      // a 206's first byte in the whole file (Content-Range); 0 otherwise
+    long long rangeTotal = -1;     // a 206's whole size (Content-Range); -1 when not given
+};
+
 // Takes a streamed body (a picture) instead of memory.
 class FetchSink {
   public:
     virtual ~FetchSink() = default;
-    // The body that follows starts at this byte of the whole file: 0 for a whole answer, the range's
-    // start for a 206. Called before the first bytes of every attempt that brings some; a retry resumes
-    // where the bytes taken so far end. False refuses the answer.
-    virtual bool Begin(long long offset) = 0;
+    // A 2xx answer begins. Called once for every attempt that gets one, before its first bytes (also when
+    // it brings none); a retry asks for the bytes after those taken so far. False refuses the answer.
+    virtual bool Begin(const AnswerHead& head) = 0;
     // Takes the next bytes of the body; false refuses the rest.
     virtual bool Write(std::string_view bytes) = 0;
 };
@@ -50,7 +57,16 @@ struct FetchResult {
     bool sinkRefused = false;
     // An answer came but ended short of its Content-Length.
     bool cut = false;
+    // The body was refused for its size, announced or counted (memory: DownloadBufferSize, a sink:
+    // MaxSinkBytes).
+    bool tooLarge = false;
+    // The proxy turned the user name or password down: 407, or 401 while a proxy user is set (which is
+    // how tinyproxy answers a wrong password). `status` holds which.
+    bool proxyRefused = false;
 };
+
+// "scheme://name:port" of a URL, in lower case: requests to one of these share connections and waits.
+std::string UrlHost(const std::string& url);
 
 class FetchEngine {
   public:

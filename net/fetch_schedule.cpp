@@ -49,6 +49,8 @@ FetchSchedule::Duration FetchSchedule::Backoff(int retry) const {
 std::optional<FetchSchedule::TimePoint> FetchSchedule::Failed(const std::string& host, int attempt,
                                                               std::optional<Duration> retryAfter) {
     const TimePoint now = clock_.now();
+    // "Retry-After: 0" or a date gone by asks for no wait: the back-off still applies.
+    if (retryAfter && *retryAfter <= Duration::zero()) retryAfter.reset();
     if (retryAfter) {
         const Duration wait = std::clamp<Duration>(*retryAfter, Duration::zero(), MaxWait);
         Host& state = hosts_[host];

@@ -51,7 +51,7 @@ class FetchSchedule {
     Duration Backoff(int retry) const;
     // After attempt `attempt` (1 for the first) of a request to the host failed transiently: when to try
     // it again, or nothing once the retries are used up. A Retry-After makes every request to the host
-    // wait that long and replaces the back-off.
+    // wait that long and replaces the back-off; one of no wait (0, a date gone by) leaves the back-off.
     std::optional<TimePoint> Failed(const std::string& host, int attempt,
                                     std::optional<Duration> retryAfter = std::nullopt);
 

@@ -36,6 +36,10 @@ inline void ExpectSameSettings(const AppSettings& a, const AppSettings& b) {
     EXPECT_EQ(a.skinFile, b.skinFile);
     EXPECT_EQ(a.detailMode, b.detailMode);
     EXPECT_EQ(a.customFormat, b.customFormat);
+    EXPECT_EQ(a.pictureSizes, b.pictureSizes);
+    EXPECT_EQ(a.connections, b.connections);
+    EXPECT_EQ(a.retries, b.retries);
+    EXPECT_EQ(a.rate, b.rate);
     ASSERT_EQ(a.userCount, b.userCount);
     for (int n = 0; n < a.userCount; ++n) EXPECT_EQ(a.userNames[n], b.userNames[n]);
 }

@@ -514,6 +514,8 @@ class MainWindowTest : public QObject {
         Button("updateButton")->click();
         QCOMPARE(answerer.seen.size(), size_t(2));
         QCOMPARE(answerer.seen[1].title, QStringLiteral("提示"));
+        QVERIFY2(answerer.seen[1].text.startsWith(QStringLiteral("已中断：共")),
+                 qPrintable(answerer.seen[1].text));
         QVERIFY(!window_->progressDlg().interruptRequested);
         // Fewer photo details than a full run reads: the job stopped early.
         const int details = QDir(ws_->file("demo/rest/photos")).entryList(QDir::Files).size();

@@ -10,14 +10,13 @@
 #include <sstream>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "cli_process.h"
-#include "core_doubles.h"
 #include "demo_service_process.h"
-#include "jobs/update_albums.h"
-#include "output/link_format.h"
-#include "output/preview_page.h"
 #include "platform/codepage.h"
+#include "platform/folder_lock.h"
+#include "platform/text_format.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
@@ -27,7 +26,7 @@ namespace {
 
 class CliTest : public testing::Test {
   protected:
-    void SetUp() override { WriteConfig("[config]\r\ndetail=3\r\n[users]\r\nuser0=demo\r\n"); }
+    void SetUp() override { WriteConfig("[config]\r\ndetail=3\r\nretries=0\r\n[users]\r\nuser0=demo\r\n"); }
 
     void WriteConfig(const std::string& text) {
         std::ofstream(folder_ / "config.ini", std::ios::binary) << text;
@@ -134,18 +133,12 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
 TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     DemoServiceProcess service;
     ASSERT_EQ(Run({"update", "demo", "--quiet"}, service.baseUrl()).status, 0);
-
-    // The expected pages, built in-process from the same cache.
-    AppSettings settings(folder_.string());
-    settings.Load();
-    auto catalogue = std::make_unique<AlbumCatalogue>();
-    const ZorbiService zorbi(service.baseUrl(), service.baseUrl());
-    RestReader reader(*catalogue, zorbi.pictureHost());
-    SilentProgress silent;
-    NullListView noList;
-    UpdateContext context{*catalogue, reader, settings, zorbi, silent, noList, "demo", FormatTemplates()[3]};
-    context.startPauseMs = 0;
-    ASSERT_TRUE(UpdateAlbums(context, true));
+    // Pages checked by hand, the service's address written as @HOST@.
+    const auto expected = [&](const std::string& name) {
+        std::string page = ReadFile(std::string(ALBUM_TEST_DATA_DIR) + "/expected/" + name);
+        ReplaceAll(page, "@HOST@", service.baseUrl());
+        return page;
+    };
 
     const std::string pageBefore = ReadFile(folder_ / "demo/72157100001_3.htm");
     ASSERT_FALSE(pageBefore.empty());
@@ -153,25 +146,24 @@ TEST_F(CliTest, PreviewWritesTheSamePageAsTheCore) {
     CliResult preview = Run({"preview", "demo"}, service.baseUrl());
     EXPECT_EQ(preview.status, 0);
     EXPECT_EQ(preview.out, temp.string() + "\n");
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, FormatTemplates()[3], true));
+    EXPECT_EQ(ReadFile(temp), expected("preview_album0_big.htm"));
 
     preview = Run({"preview", "demo", "--album", "1", "--size", "0", "--format", "1", "--no-alert"},
                   service.baseUrl());
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 1, 0, FormatTemplates()[1], false));
+    EXPECT_EQ(ReadFile(temp), expected("preview_album1_small_ubb.htm"));
     // A preview's rebuild leaves the report pages as a rebuild writes them, whatever the format shown.
     EXPECT_EQ(ReadFile(folder_ / "demo/72157100001_3.htm"), pageBefore);
 
     preview = Run({"preview", "demo", "--template", "第$no张 $url\r\n", "--size", "3"}, service.baseUrl());
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 3, Utf8ToGbk("第$no张 $url\r\n"), true));
+    EXPECT_EQ(ReadFile(temp), expected("preview_template.htm"));
 
     preview = Run({"preview", "demo", "--album", "999"}, service.baseUrl());
     EXPECT_EQ(preview.status, 0);
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 999, 2, FormatTemplates()[3], true));
-    EXPECT_EQ(ReadFile(temp).find("<p>"), std::string::npos);
+    EXPECT_EQ(ReadFile(temp), expected("preview_no_album.htm"));
 
     WriteConfig("[config]\r\nformat=[$no]$title\r\n");
     preview = Run({"preview", "demo", "--format", "4"}, service.baseUrl());
-    EXPECT_EQ(ReadFile(temp), BuildPreviewPage(*catalogue, 0, 2, "[$no]$title", true));
+    EXPECT_EQ(ReadFile(temp), expected("preview_own_format.htm"));
 }
 
 TEST_F(CliTest, PreviewWithoutACacheFindsNoUserAndWritesNothing) {
@@ -205,27 +197,15 @@ CliProcess StartUpdate(const fs::path& folder, const DemoServiceProcess& service
     return cli;
 }
 
-TEST_F(CliTest, FirstCtrlCInterruptsTheJob) {
-    DemoServiceProcess service({"--latency-ms", "20", "--big-albums", "20", "--big-photos", "50"});
-    WriteConfig("[config]\r\ndetail=3\r\n");
-    CliProcess cli = StartUpdate(folder_, service, "big", "读取相册【");
-    cli.Signal(SIGINT);
-    EXPECT_EQ(cli.Wait(), 0);  // ended with its summary
-    EXPECT_TRUE(IsSummary(cli.Stdout())) << cli.Stdout();
-    EXPECT_EQ(cli.Stdout().find("已读取1000张图片"), std::string::npos);  // not every album was read
-    // Albums not read in full keep what they had: here, no page.
-    EXPECT_FALSE(fs::exists(folder_ / "big/72157300020_3.htm"));
-}
-
 TEST_F(CliTest, CtrlCAbandonsAStalledDownloadAndTermEndsTheProgram) {
     DemoServiceProcess service({"--stall-after", "10"});
     {
         CliProcess cli = StartUpdate(folder_, service, "demo", "正在读取用户信息...");
         const auto start = std::chrono::steady_clock::now();
         cli.Signal(SIGINT);  // the request in flight is abandoned; the job ends as interrupted
-        EXPECT_EQ(cli.Wait(), 0);
+        EXPECT_EQ(cli.Wait(), 130);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-        EXPECT_TRUE(IsSummary(cli.Stdout())) << cli.Stdout();
+        EXPECT_EQ(cli.Stdout().rfind("已中断：共", 0), 0u) << cli.Stdout();
         EXPECT_FALSE(fs::exists(folder_ / "demo/rest/user.xml"));
     }
     {
@@ -233,6 +213,67 @@ TEST_F(CliTest, CtrlCAbandonsAStalledDownloadAndTermEndsTheProgram) {
         cli.Signal(SIGTERM);
         EXPECT_EQ(cli.Wait(), 130);
     }
+}
+
+// Ctrl+C while the pictures download: no success, and the failed list of an earlier run keeps every
+// picture that is still missing.
+TEST_F(CliTest, CtrlCDuringThePictureStageEndsAsInterrupted) {
+    WriteConfig("[config]\r\ndetail=1\r\npictures=0\r\nretries=0\r\n");
+    {
+        DemoServiceProcess html({"--html-pictures"});
+        ASSERT_EQ(Run({"update", "demo", "--quiet"}, html.baseUrl()).status, 3);
+    }
+    const std::string failed = ReadFile(folder_ / "demo/pictures/failed.txt");
+    DemoServiceProcess slow({"--latency-ms", "100"});
+    CliProcess cli = StartUpdate(folder_, slow, "demo", "已下载1/");
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(), 130);
+    EXPECT_EQ(cli.Stdout().rfind("已中断：共", 0), 0u) << cli.Stdout();
+    EXPECT_NE(cli.Stdout().find("；图片：新下载"), std::string::npos);
+    const std::string kept = ReadFile(folder_ / "demo/pictures/failed.txt");
+    std::istringstream lines(failed);
+    int missing = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (fs::exists(folder_ / "demo/pictures/small" / (line.substr(0, line.find('\t')) + ".jpg")))
+            continue;
+        ++missing;
+        EXPECT_NE(kept.find(line + "\n"), std::string::npos) << line;
+    }
+    EXPECT_GT(missing, 0);
+}
+
+// Every file below the folder but the runner's outputs, with its bytes.
+std::map<std::string, std::string> FilesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && entry.path().filename().string().rfind(".cli-", 0) != 0)
+            files[entry.path().string()] = ReadFile(entry.path());
+    return files;
+}
+
+// While another process holds a user folder, every job on it ends at once naming that process and
+// changes no file.
+TEST_F(CliTest, JobsOnAUserFolderAnotherProcessHoldsChangeNothing) {
+    WriteConfig("[config]\r\ndetail=3\r\nretries=0\r\n");
+    DemoServiceProcess service;
+    ASSERT_EQ(Run({"update", "demo", "--quiet"}, service.baseUrl()).status, 0);
+    EXPECT_EQ(fs::status(folder_ / "demo/.lock").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadFile(folder_ / "demo/.lock"), "");  // emptied when let go
+    const FolderLock held((folder_ / "demo").string());
+    ASSERT_TRUE(held.held());
+    const std::map<std::string, std::string> before = FilesBelow(folder_);
+    const std::string logged = service.log();
+    const std::string text =
+        "此用户正在被另一个任务更新（进程" + std::to_string(getpid()) + "），请稍后再试。\n";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"update", "demo"}, {"rebuild", "demo"}, {"preview", "demo"}}) {
+        const CliResult result = Run(args, service.baseUrl());
+        EXPECT_EQ(result.status, 1) << args[0];
+        EXPECT_EQ(result.out, text) << args[0];
+    }
+    EXPECT_EQ(FilesBelow(folder_), before);
+    EXPECT_EQ(service.log(), logged);  // not one request
 }
 
 }  // namespace

@@ -2,11 +2,16 @@
 // in pieces and the interrupt.
 #include "net/fetch_engine.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -14,6 +19,29 @@
 
 #include "catalogue/zorbi_service.h"
 #include "demo_service_process.h"
+
+// A stand-in resolver: the lookup of kSlowName hangs until the test lets it go (or half a minute has
+// passed); every other name goes to the C library. libcurl's resolver thread calls it.
+namespace {
+constexpr const char* kSlowName = "slow-lookup.invalid";
+std::mutex lookupMutex;
+std::condition_variable lookupChanged;
+bool lookupStarted = false;
+bool lookupReleased = false;
+bool lookupEnded = false;
+}  // namespace
+
+extern "C" int getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result) {
+    using Lookup = int (*)(const char*, const char*, const addrinfo*, addrinfo**);
+    static const auto real = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    if (!node || std::strcmp(node, kSlowName) != 0) return real(node, service, hints, result);
+    std::unique_lock<std::mutex> lock(lookupMutex);
+    lookupStarted = true;
+    lookupChanged.notify_all();
+    lookupChanged.wait_for(lock, std::chrono::seconds(30), [] { return lookupReleased; });
+    lookupEnded = true;
+    return EAI_NONAME;
+}
 
 namespace {
 
@@ -54,8 +82,10 @@ int CountLines(const std::string& log, const std::string& part) {
 // Keeps what it is given, where Begin says it goes.
 class MemorySink : public FetchSink {
   public:
-    bool Begin(long long offset) override {
+    bool Begin(const AnswerHead& head) override {
+        const long long offset = head.rangeStart;
         begins.push_back(offset);
+        last = head;
         if (offset > static_cast<long long>(bytes.size())) return false;
         bytes.resize(static_cast<size_t>(offset));
         return refuseAfter != 0;
@@ -66,6 +96,7 @@ class MemorySink : public FetchSink {
     }
     std::string bytes;
     std::vector<long long> begins;
+    AnswerHead last;
     long long refuseAfter = -1;  // 0: refuses at Begin
 };
 
@@ -168,6 +199,7 @@ TEST(FetchEngineTest, PicturesArriveInRangesAndResumeAfterACut) {
     EXPECT_EQ(partResult.status, 206);
     EXPECT_EQ(partResult.contentLength, size - 1000);
     EXPECT_EQ(part.begins, std::vector<long long>{1000});
+    EXPECT_EQ(part.last.rangeTotal, size);
     EXPECT_EQ(part.bytes, full.bytes);
 
     // Each attempt is cut after 100000 bytes; each retry asks for the rest.
@@ -212,6 +244,29 @@ TEST(FetchEngineTest, InterruptAbandonsAStalledRequestAndStartsNoOther) {
     EXPECT_EQ(engine.Wait(queued).outcome, FetchResult::Interrupted);
     EXPECT_EQ(engine.Wait(engine.Submit({service.baseUrl() + paths[1]})).outcome, FetchResult::Interrupted);
     EXPECT_EQ(CountLines(service.log(), paths[1]), 0);
+}
+
+// The resolver thread of an abandoned request is not waited for: an interrupt during a lookup that
+// hangs ends the request while the lookup still hangs.
+TEST(FetchEngineTest, InterruptDuringANameLookupDoesNotWaitForIt) {
+    std::atomic<bool> interrupt{false};
+    FetchEngine engine;
+    engine.SetInterruptFlag(&interrupt);
+    const int id = engine.Submit({std::string("http://") + kSlowName + "/d1/p1/small.jpg"});
+    std::thread job([&] {
+        std::unique_lock<std::mutex> lock(lookupMutex);
+        lookupChanged.wait(lock, [] { return lookupStarted; });
+        interrupt = true;
+    });
+    const FetchResult result = engine.Wait(id);
+    job.join();
+    {
+        std::lock_guard<std::mutex> lock(lookupMutex);
+        EXPECT_FALSE(lookupEnded);
+        lookupReleased = true;
+    }
+    lookupChanged.notify_all();
+    EXPECT_EQ(result.outcome, FetchResult::Interrupted);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // Pictures saved by albumbrowser-cli against zorbi-demo-service: every saved file compared byte for
 // byte with what the service serves, through resumes, rate limits, answers that are no pictures and
 // runs killed part way.
+#include "jobs/picture_backup.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,8 +21,10 @@
 #include <vector>
 
 #include "cli_process.h"
+#include "core_doubles.h"
 #include "demo_service_process.h"
 #include "net/http_downloader.h"
+#include "platform/codepage.h"
 #include "temp_dir.h"
 #include "test_files.h"
 
@@ -129,10 +135,40 @@ std::string Summary(int fetched, int present, int failed) {
            std::to_string(failed) + "张\n";
 }
 
+// The statuses the service's log gives for requests of one address, in order.
+std::vector<std::string> StatusesOf(const std::string& log, const std::string& path) {
+    std::vector<std::string> statuses;
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("\"GET " + path + "\" ") != std::string::npos)
+            statuses.push_back(line.substr(line.rfind(' ') + 1));
+    return statuses;
+}
+
+// The failed.txt lines of these sizes of every photo, all with one reason.
+std::multiset<std::string> FailedEntries(const std::vector<Photo>& photos, const std::string& base,
+                                         const std::vector<int>& sizes, const std::string& reason) {
+    std::multiset<std::string> lines;
+    for (const Photo& photo : photos)
+        for (int size : sizes)
+            lines.insert(photo.id + "\t" + PictureAddress(base, photo, size) + "\t" + reason);
+    return lines;
+}
+
+// failed.txt's lines, without their line breaks.
+std::multiset<std::string> FailedLines(const fs::path& user) {
+    std::multiset<std::string> lines;
+    std::istringstream text(ReadFile(user / "pictures/failed.txt"));
+    for (std::string line; std::getline(text, line);) lines.insert(line.substr(0, line.size() - 1));
+    return lines;
+}
+
 class PictureBackupTest : public testing::Test {
   protected:
-    void Configure(int detail, const std::string& pictures) {
-        std::string config = "[config]\r\ndetail=" + std::to_string(detail) + "\r\n";
+    // Retries are off unless the test is about them.
+    void Configure(int detail, const std::string& pictures, int retries = 0) {
+        std::string config = "[config]\r\ndetail=" + std::to_string(detail) +
+                             "\r\nretries=" + std::to_string(retries) + "\r\n";
         if (!pictures.empty()) config += "pictures=" + pictures + "\r\n";
         WriteFile(folder_ / "config.ini", config + "[users]\r\nuser0=demo\r\n");
     }
@@ -213,20 +249,22 @@ TEST_F(PictureBackupTest, FirstBackupSavesEveryPictureAndSecondFetchesNone) {
     }
 }
 
-// A .part that a killed run left is continued by range, or fetched again whole from a service that
-// ignores ranges; either way the picture ends as the service serves it.
+// A .part that a killed run left is continued by range, or fetched again whole, in the same run, from
+// a service that ignores ranges or answers a range that does not continue it; either way the picture
+// ends as the service serves it.
 TEST_F(PictureBackupTest, PartLeftBehindIsResumed) {
     struct Case {
         const char* name;
         std::vector<std::string> switches;
         double kept;  // the part of the picture's bytes the .part holds
-        const char* status;
+        std::vector<std::string> statuses;
     };
     const Case cases[] = {
-        {"first half, by range", {}, 0.5, "206"},
-        {"first half, ranges ignored", {"--no-range"}, 0.5, "200"},
-        {"a few bytes, by range", {}, 0.01, "206"},
-        {"every byte, not yet renamed", {}, 1.0, nullptr},
+        {"first half, by range", {}, 0.5, {"206"}},
+        {"first half, ranges ignored", {"--no-range"}, 0.5, {"200"}},
+        {"a few bytes, by range", {}, 0.01, {"206"}},
+        {"every byte, not yet renamed", {}, 1.0, {"416", "200"}},
+        {"a range from elsewhere", {"--wrong-range"}, 0.5, {"206", "200"}},
     };
     ServedPictures served(16);
     Configure(1, "2");
@@ -251,9 +289,34 @@ TEST_F(PictureBackupTest, PartLeftBehindIsResumed) {
         EXPECT_TRUE(result.out.ends_with(Summary(1, kListedPhotos - 1, 0))) << result.out;
         EXPECT_EQ(BackupProblems(user_, photos, {2}, served), "");
         const std::string log = service.log().substr(logged.size());
-        const std::string request = "\"GET /" + photo.dir + "/" + photo.filename + "/big.jpg\"";
-        if (c.status) EXPECT_NE(log.find(request + " " + c.status), std::string::npos) << log;
-        EXPECT_EQ(CountOf(log, ".jpg"), c.status ? 1u : CountOf(log, request)) << log;
+        EXPECT_EQ(StatusesOf(log, "/" + photo.dir + "/" + photo.filename + "/big.jpg"), c.statuses) << log;
+        EXPECT_EQ(CountOf(log, ".jpg"), c.statuses.size()) << log;
+    }
+}
+
+// A picture is stored only when whole: answers that are cut without the transfer failing are refused,
+// named in failed.txt and make the tool exit 3; a later run completes them from their .part files.
+TEST_F(PictureBackupTest, CutPicturesAreRefusedUntilAWholeRun) {
+    ServedPictures served(8);
+    Configure(1, "0");
+    // 206 with the first 100 bytes; no Content-Length and the connection closed half way.
+    for (const char* cut : {"--cut-pictures", "--cut-unsized-pictures"}) {
+        SCOPED_TRACE(cut);
+        fs::remove_all(user_);
+        DemoServiceProcess cutting({"--picture-kb", "8", cut});
+        const CliResult result = Update(cutting);
+        EXPECT_EQ(result.status, 3) << result.out << result.err;
+        EXPECT_TRUE(result.out.ends_with(Summary(0, 0, kListedPhotos))) << result.out;
+        EXPECT_EQ(FailedLines(user_), FailedEntries(Photos(), cutting.baseUrl(), {0}, "incomplete"));
+        for (const std::string& path : PictureFiles(user_)) EXPECT_TRUE(path.ends_with(".part")) << path;
+
+        DemoServiceProcess whole({"--picture-kb", "8"});
+        const CliResult completed = Update(whole);
+        EXPECT_EQ(completed.status, 0) << completed.out << completed.err;
+        EXPECT_TRUE(completed.out.ends_with(Summary(kListedPhotos, 0, 0))) << completed.out;
+        EXPECT_EQ(BackupProblems(user_, Photos(), {0}, served), "");
+        EXPECT_FALSE(fs::exists(user_ / "pictures/failed.txt"));
+        EXPECT_EQ(CountOf(whole.log(), "\" 206"), kListedPhotos);  // resumed, not fetched again
     }
 }
 
@@ -261,7 +324,7 @@ TEST_F(PictureBackupTest, PartLeftBehindIsResumed) {
 // picture and no failure.
 TEST_F(PictureBackupTest, RateLimitedServiceGivesEveryPicture) {
     ServedPictures served(4);
-    Configure(1, "0");
+    Configure(1, "0", 3);
     DemoServiceProcess service({"--picture-kb", "4", "--rate-limit", "20", "--retry-after", "1"});
     const CliResult result = Update(service);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -273,34 +336,92 @@ TEST_F(PictureBackupTest, RateLimitedServiceGivesEveryPicture) {
 }
 
 // Pictures answered with HTML pages are not kept: failed.txt names each with its address, the tool
-// exits 3, and a later good run saves them all and removes the list.
+// exits 3. A good run of one size clears that size's entries and keeps the others; a good run of both
+// removes the list.
 TEST_F(PictureBackupTest, HtmlPicturesAreListedAsFailedUntilAGoodRun) {
     ServedPictures served(8);
     Configure(1, "0,2");
     DemoServiceProcess html({"--html-pictures"});
-    // Twice: the list is rewritten, not added to.
+    const auto listed = [&](std::vector<int> sizes) {
+        return FailedEntries(Photos(), html.baseUrl(), sizes, "not an image");
+    };
+    // Twice: a picture failed again replaces its line.
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE("failing run " + std::to_string(run));
         const CliResult result = Update(html);
         EXPECT_EQ(result.status, 3) << result.out << result.err;
         EXPECT_TRUE(result.out.ends_with(Summary(0, 0, 2 * kListedPhotos))) << result.out;
         EXPECT_EQ(PictureFiles(user_), std::set<std::string>{});
-        std::multiset<std::string> expected, listed;
-        for (const Photo& photo : Photos())
-            for (int size : {0, 2})
-                expected.insert(photo.id + "\t" + PictureAddress(html.baseUrl(), photo, size) +
-                                "\tnot an image\r");
-        std::istringstream lines(ReadFile(user_ / "pictures/failed.txt"));
-        for (std::string line; std::getline(lines, line);) listed.insert(line);
-        EXPECT_EQ(listed, expected);
+        EXPECT_EQ(FailedLines(user_), listed({0, 2}));
     }
 
     DemoServiceProcess good({"--picture-kb", "8"});
+    const CliResult small = Update(good, {"--pictures", "0"});
+    EXPECT_EQ(small.status, 0) << small.out << small.err;
+    EXPECT_EQ(FailedLines(user_), listed({2}));
+
     const CliResult result = Update(good);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
-    EXPECT_TRUE(result.out.ends_with(Summary(2 * kListedPhotos, 0, 0))) << result.out;
+    EXPECT_TRUE(result.out.ends_with(Summary(kListedPhotos, kListedPhotos, 0))) << result.out;
     EXPECT_FALSE(fs::exists(user_ / "pictures/failed.txt"));
     EXPECT_EQ(BackupProblems(user_, Photos(), {0, 2}, served), "");
+}
+
+// A host that keeps refusing gets no more requests after kBusyHostRefusals pictures in a row: its
+// other pictures are left for the next run as "服务器繁忙".
+TEST_F(PictureBackupTest, BusyHostIsLeftForTheNextRun) {
+    Configure(1, "0");
+    DemoServiceProcess busy({"--picture-status", "503"});
+    const CliResult result = Update(busy);
+    EXPECT_EQ(result.status, 3) << result.out << result.err;
+    EXPECT_TRUE(result.out.ends_with(Summary(0, 0, kListedPhotos))) << result.out;
+    std::map<std::string, size_t> reasons;
+    for (const std::string& line : FailedLines(user_)) ++reasons[line.substr(line.rfind('\t') + 1)];
+    const size_t refused = kBusyHostRefusals;
+    EXPECT_EQ(reasons, (std::map<std::string, size_t>{{"HTTP 503", refused},
+                                                      {Utf8ToGbk("服务器繁忙"), kListedPhotos - refused}}));
+    // Only the pictures asked for ahead (four connections, four each) went out after the last refusal.
+    EXPECT_LE(CountOf(busy.log(), ".jpg"), refused + 16);
+}
+
+// An interrupt in the picture stage: the stage says it stopped, counts no unfinished picture, and the
+// .part of the picture in flight keeps what arrived. The stage first removed the temporary files of
+// dead processes from the picture folders.
+TEST_F(PictureBackupTest, InterruptKeepsThePartAndCountsNothingUnfinished) {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    waitpid(child, nullptr, 0);  // a process id that no longer runs
+    for (const char* stale : {"pictures/failed.txt", "pictures/large/p1.jpg"})
+        WriteFile(user_ / (stale + (".tmp-" + std::to_string(child) + "-1")), "x");
+
+    DemoServiceProcess slow({"--picture-kb", "8", "--slow-pictures", "60000"});
+    AlbumCatalogue catalogue;
+    catalogue.albumCount = 1;
+    AlbumInfo& album = catalogue.albums[0];
+    album.photoCount = album.listedCount = 3;
+    for (int j = 0; j < 3; ++j) {
+        album.photos[j].id = "p" + std::to_string(j);
+        album.photos[j].url = slow.baseUrl() + "/d" + std::to_string(j) + "/f";
+    }
+    SilentProgress progress;
+    HttpDownloader downloader;
+    downloader.SetInterruptFlag(&progress.interruptRequested);
+    downloader.engine().SetConnections(1);
+    const fs::path part = user_ / "pictures/small/p0.jpg.part";
+    std::thread interrupter([&] {
+        // Once the first half of the first picture is there (or after 20 s, to fail rather than hang).
+        std::error_code error;
+        for (int i = 0; i < 2000 && fs::file_size(part, error) != 4096; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        progress.interruptRequested = true;
+    });
+    const PictureBackupResult result =
+        BackUpPictures(downloader, progress, catalogue, {true}, 1u, user_.string(), "", 4);
+    interrupter.join();
+    EXPECT_TRUE(result.interrupted);
+    EXPECT_EQ(result.fresh + result.present + result.failed, 0);
+    EXPECT_EQ(PictureFiles(user_), std::set<std::string>{"pictures/small/p0.jpg.part"});
+    EXPECT_EQ(fs::file_size(part), 4096u);
 }
 
 // Runs killed at random moments of a picture backup never leave a picture that is not the service's;

@@ -133,6 +133,16 @@ TEST_F(FetchScheduleTest, RetryAfterHoldsEveryRequestToThatHostOnly) {
     EXPECT_EQ(schedule.HostWaitSeconds(slow), 0);
 }
 
+// "Retry-After: 0" and a date gone by ask for no wait; the retry still waits its back-off.
+TEST_F(FetchScheduleTest, RetryAfterOfNoWaitKeepsTheBackoff) {
+    const std::string host = "http://api:80";
+    random = 0.5;
+    for (const Duration asked : {Duration(0s), Duration(-5s)}) {
+        EXPECT_EQ(schedule.Failed(host, 2, asked), clock.now() + 2200ms);
+        EXPECT_LE(schedule.NextStart(host), clock.now());
+    }
+}
+
 TEST_F(FetchScheduleTest, RateSpacesStartsEvenlyPerHost) {
     const std::string host = "http://api:80";
     schedule.SetRate(4);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <numeric>
 
 #include "test_support.h"
 
@@ -14,43 +15,73 @@ namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 const std::string kJpeg = "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01"s + std::string(200, 'j') + "\xFF\xD9";
-const std::string kPng = "\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR"s + std::string(100, 'p');
+const std::string kPngEnd = "\0\0\0\0IEND\xAE\x42\x60\x82"s;
+const std::string kPng = "\x89PNG\r\n\x1A\n\x00\x00\x00\x0DIHDR"s + std::string(100, 'p') + kPngEnd;
+const std::string kGif = "GIF89a\x01\x00\x01\x00;"s;
+const std::string kWebP = "RIFF\x10\x00\x00\x00WEBPVP8 "s + std::string(8, 'w');  // RIFF length 16 + 8
 const std::string kHtml = "<!DOCTYPE html><html><body>Not found</body></html>\r\n";
+
+std::string Head(const std::string& bytes) {
+    return bytes.substr(0, kImageSignatureBytes);
+}
+std::string Tail(const std::string& bytes) {
+    return bytes.substr(bytes.size() - std::min(bytes.size(), kImageTailBytes));
+}
 
 mode_t ModeOf(const std::string& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-TEST(PictureCheckTest, AcceptsImagesAndRefusesEverythingElse) {
-    const std::string webp = "RIFF\x10\x00\x00\x00WEBPVP8 "s;
+TEST(PictureCheckTest, ImageEndsAsItsFormatEnds) {
     struct Case {
         const char* name;
-        std::string head;
-        std::uint64_t size;
-        std::optional<std::uint64_t> expected;
-        std::string reason;
+        std::string bytes;
+        bool whole;
     } cases[] = {
-        {"jpeg", kJpeg, kJpeg.size(), kJpeg.size(), ""},
-        {"png", kPng, kPng.size(), std::nullopt, ""},
-        {"gif87a", "GIF87a\x01\x00", 8, 8, ""},
-        {"gif89a", "GIF89a\x01\x00", 8, std::nullopt, ""},
-        {"webp", webp, 16, 16, ""},
-        {"jpeg at the limit", kJpeg, kMaxPictureBytes, std::nullopt, ""},
-        {"html with 200", kHtml, kHtml.size(), kHtml.size(), PictureReason::kNotAnImage},
-        {"text", "hello, world\r\n", 14, std::nullopt, PictureReason::kNotAnImage},
-        {"riff of another kind", "RIFF\x10\x00\x00\x00WAVEfmt "s, 16, 16, PictureReason::kNotAnImage},
-        {"webp cut in its signature", webp.substr(0, 10), 10, 10, PictureReason::kNotAnImage},
-        {"gif of an unknown version", "GIF88a\x01\x00", 8, 8, PictureReason::kNotAnImage},
-        {"empty", "", 0, 0, PictureReason::kEmpty},
-        {"empty without length", "", 0, std::nullopt, PictureReason::kEmpty},
-        {"truncated", kJpeg, 100, 214, PictureReason::kIncomplete},
-        {"longer than announced", kJpeg, 214, 100, PictureReason::kSizeMismatch},
-        {"over the limit", kJpeg, kMaxPictureBytes + 1, std::nullopt, PictureReason::kTooLarge},
+        {"jpeg", kJpeg, true},
+        {"jpeg cut after an FF", kJpeg.substr(0, kJpeg.size() - 1), false},
+        {"jpeg with a byte after its end marker", kJpeg + "\0"s, false},
+        {"png", kPng, true},
+        {"png cut inside IEND", kPng.substr(0, kPng.size() - 4), false},
+        {"gif", kGif, true},
+        {"gif cut", kGif.substr(0, kGif.size() - 1), false},
+        {"webp", kWebP, true},
+        {"webp cut", kWebP.substr(0, kWebP.size() - 1), false},
+        {"webp longer than its RIFF length", kWebP + "x", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(PictureCheck(c.head, c.size, c.expected), c.reason) << c.name;
-    EXPECT_EQ(ImageFormatOf(webp), ImageFormat::WebP);
-    EXPECT_EQ(ImageFormatOf("GIF89a"), ImageFormat::Gif);
+    for (const Case& c : cases)
+        EXPECT_EQ(ImageEndsWhole(Head(c.bytes), Tail(c.bytes), c.bytes.size()), c.whole) << c.name;
+}
+
+TEST(PictureCheckTest, AcceptsImagesAndRefusesEverythingElse) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::optional<std::uint64_t> whole;
+        std::string reason;
+        std::uint64_t size = 0;  // 0: the bytes' own
+    } cases[] = {
+        {"jpeg", kJpeg, kJpeg.size(), ""},
+        {"png", kPng, std::nullopt, ""},
+        {"gif", kGif, kGif.size(), ""},
+        {"webp", kWebP, kWebP.size(), ""},
+        {"jpeg at the limit", kJpeg, std::nullopt, "", kMaxPictureBytes},
+        {"html with 200", kHtml, kHtml.size(), PictureReason::kNotAnImage},
+        {"riff of another kind", "RIFF\x10\x00\x00\x00WAVEfmt "s, 16, PictureReason::kNotAnImage},
+        {"webp cut in its signature", kWebP.substr(0, 10), 10, PictureReason::kNotAnImage},
+        {"gif of an unknown version", "GIF88a\x01\x00;"s, std::nullopt, PictureReason::kNotAnImage},
+        {"empty", "", 0, PictureReason::kEmpty},
+        {"empty without length", "", std::nullopt, PictureReason::kEmpty},
+        {"shorter than announced", kJpeg, 300, PictureReason::kIncomplete},
+        {"cut, no length announced", kJpeg.substr(0, 100), std::nullopt, PictureReason::kIncomplete},
+        {"longer than announced", kJpeg, 100, PictureReason::kSizeMismatch},
+        {"over the limit", kJpeg, std::nullopt, PictureReason::kTooLarge, kMaxPictureBytes + 1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PictureCheck(Head(c.bytes), Tail(c.bytes), c.size ? c.size : c.bytes.size(), c.whole),
+                  c.reason)
+            << c.name;
 }
 
 class PictureStoreTest : public ::testing::Test {
@@ -64,52 +95,39 @@ class PictureStoreTest : public ::testing::Test {
 
 // One answer from ResumeFrom to Finish, against an optional .part left by an earlier run.
 TEST_F(PictureStoreTest, AnswersEndAsPictureOrReason) {
-    const size_t n = 50;
+    const long long n = 50, size = kJpeg.size(), png = kPng.size(), html = kHtml.size(),
+                    max = kMaxPictureBytes;
+    const std::string first = kJpeg.substr(0, n), rest = kJpeg.substr(n);
+    const std::string incomplete = PictureReason::kIncomplete, notImage = PictureReason::kNotAnImage;
     struct Case {
         const char* name;
         std::optional<std::string> part;
-        long status;
+        AnswerHead head;
         std::vector<std::string> chunks;
-        std::optional<std::uint64_t> contentLength;
-        std::string reason;                    // empty: stored
-        std::string stored;                    // the final file's bytes when stored
-        std::optional<std::string> partAfter;  // the .part afterwards
+        std::string reason;  // empty: stored
+        bool partKept;       // failed, keeping what it has in the .part
     } cases[] = {
-        {"whole in pieces", {}, 200, {kJpeg.substr(0, 7), kJpeg.substr(7)}, kJpeg.size(), "", kJpeg, {}},
-        {"without length", {}, 200, {kPng}, {}, "", kPng, {}},
-        {"resumed", kJpeg.substr(0, n), 206, {kJpeg.substr(n)}, kJpeg.size() - n, "", kJpeg, {}},
-        {"200 after a part starts over", kJpeg.substr(0, n), 200, {kPng}, kPng.size(), "", kPng, {}},
-        {"html with 200", {}, 200, {kHtml}, kHtml.size(), PictureReason::kNotAnImage, "", {}},
-        {"text", {}, 200, {"plain text\r\n"}, {}, PictureReason::kNotAnImage, "", {}},
-        {"empty", {}, 200, {}, 0, PictureReason::kEmpty, "", {}},
-        {"truncated",
-         {},
-         200,
-         {kJpeg.substr(0, 30)},
-         kJpeg.size(),
-         PictureReason::kIncomplete,
-         "",
-         kJpeg.substr(0, 30)},
-        {"resumed and still short",
-         kJpeg.substr(0, n),
-         206,
-         {kJpeg.substr(n, 10)},
-         kJpeg.size() - n,
-         PictureReason::kIncomplete,
-         "",
-         kJpeg.substr(0, n + 10)},
-        {"more than announced", {}, 200, {kJpeg}, 10, PictureReason::kSizeMismatch, "", {}},
-        {"resumed error page",
-         kHtml.substr(0, 20),
-         206,
-         {kHtml.substr(20)},
-         {},
-         PictureReason::kNotAnImage,
-         "",
-         {}},
-        {"404 keeps the part", kJpeg.substr(0, n), 404, {}, {}, "HTTP 404", "", kJpeg.substr(0, n)},
-        {"416 drops the part", kJpeg.substr(0, n), 416, {}, {}, "HTTP 416", "", {}},
-        {"announced too large", {}, 200, {}, kMaxPictureBytes + 1, PictureReason::kTooLarge, "", {}},
+        {"whole in pieces", {}, {200, size}, {kJpeg.substr(0, 7), kJpeg.substr(7)}, "", false},
+        {"without length", {}, {200}, {kPng}, "", false},
+        {"resumed", first, {206, size - n, n, size}, {rest}, "", false},
+        {"206 from byte 0 over a part", first, {206, size, 0, size}, {kJpeg}, "", false},
+        {"200 after a part starts over", first, {200, png}, {kPng}, "", false},
+        {"html with 200", {}, {200, html}, {kHtml}, notImage, false},
+        {"text", {}, {200}, {"plain text\r\n"}, notImage, false},
+        {"empty", {}, {200, 0}, {}, PictureReason::kEmpty, false},
+        {"truncated", {}, {200, size}, {kJpeg.substr(0, 30)}, incomplete, true},
+        {"cut without length", {}, {200}, {kJpeg.substr(0, 99)}, incomplete, true},
+        {"first 100 bytes as a 206", {}, {206, 100, 0, size}, {kJpeg.substr(0, 100)}, incomplete, true},
+        {"resumed and still short", first, {206, size - n, n, size}, {rest.substr(0, 10)}, incomplete, true},
+        {"206 without a total", first, {206, size - n, n}, {rest}, incomplete, true},
+        {"206 from elsewhere", first, {206, -1, n + 1, size}, {}, PictureReason::kBadRange, false},
+        {"all announced bytes, no end", {}, {200, size - 2}, {kJpeg.substr(0, size - 2)}, incomplete, false},
+        {"more than announced", {}, {200, 10}, {kJpeg}, PictureReason::kSizeMismatch, false},
+        {"resumed error page", kHtml.substr(0, 20), {206, -1, 20, html}, {kHtml.substr(20)}, notImage, false},
+        {"404 keeps the part", first, {404}, {}, "HTTP 404", true},
+        {"416 drops the part", first, {416}, {}, "HTTP 416", false},
+        {"announced too large", {}, {200, max + 1}, {}, PictureReason::kTooLarge, false},
+        {"total too large", first, {206, 10, n, max + 1}, {}, PictureReason::kTooLarge, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -118,14 +136,18 @@ TEST_F(PictureStoreTest, AnswersEndAsPictureOrReason) {
         PictureStore store(User(), "p1", 2);
         ASSERT_EQ(store.path(), Final());
         EXPECT_EQ(store.ResumeFrom(), c.part ? c.part->size() : 0);
-        bool ok = store.Begin(c.status, c.contentLength);
+        bool ok = store.Begin(c.head);
         for (const std::string& chunk : c.chunks) ok = ok && store.Append(chunk);
         ok = ok && store.Finish();
         EXPECT_EQ(ok, c.reason.empty());
         EXPECT_EQ(store.reason(), c.reason);
-        EXPECT_EQ(ReadFile(Final()), c.stored);
-        EXPECT_EQ(Exists(Part()), c.partAfter.has_value());
-        if (c.partAfter) EXPECT_EQ(ReadFile(Part()), *c.partAfter);
+        // An answer from byte 0 replaces the .part; any other continues it or leaves it as it was.
+        const bool fromZero = c.head.status == 200 || (c.head.status == 206 && c.head.rangeStart == 0);
+        const std::string bytes = (c.part && !fromZero ? *c.part : "") +
+                                  std::accumulate(c.chunks.begin(), c.chunks.end(), std::string());
+        EXPECT_EQ(ReadFile(Final()), c.reason.empty() ? bytes : "");
+        EXPECT_EQ(Exists(Part()), c.partKept);
+        if (c.partKept) EXPECT_EQ(ReadFile(Part()), bytes);
     }
 }
 
@@ -134,7 +156,7 @@ TEST_F(PictureStoreTest, SinkRefusesPastTheLimit) {
     fs::resize_file(Part(), kMaxPictureBytes - 4);  // sparse: nothing big is written
     PictureStore store(User(), "p1", 2);
     ASSERT_EQ(store.ResumeFrom(), kMaxPictureBytes - 4);
-    ASSERT_TRUE(store.Begin(206));
+    ASSERT_TRUE(store.Begin({206, -1, kMaxPictureBytes - 4, -1}));
     EXPECT_TRUE(store.Append("abcd"));
     EXPECT_FALSE(store.Append("e"));
     EXPECT_FALSE(store.Append("f"));
@@ -147,7 +169,7 @@ TEST_F(PictureStoreTest, SinkRefusesPastTheLimit) {
 TEST_F(PictureStoreTest, ContinuesOnlyTheRangeAskedFor) {
     WriteFile(Part(), kJpeg.substr(0, 40));
     PictureStore store(User(), "p1", 2);  // no ResumeFrom: the request asked for the whole picture
-    EXPECT_FALSE(store.Begin(206));
+    EXPECT_FALSE(store.Begin({206, -1, 40, 214}));
     EXPECT_EQ(store.reason(), PictureReason::kBadRange);
     EXPECT_FALSE(Exists(Part()));
 }
@@ -162,11 +184,12 @@ TEST_F(PictureStoreTest, NeverWritesThroughLinks) {
         hard ? fs::create_hard_link(victim, Part()) : fs::create_symlink(victim, Part());
         PictureStore resumed(User(), "p1", 2);
         resumed.ResumeFrom();
-        EXPECT_FALSE(resumed.Begin(206));
-        EXPECT_EQ(resumed.reason(), PictureReason::kCannotCreate);
+        EXPECT_FALSE(resumed.Begin({206, -1, 40, 214}));
+        // A symbolic link is no .part to resume: the range continues nothing.
+        EXPECT_EQ(resumed.reason(), hard ? PictureReason::kCannotCreate : PictureReason::kBadRange);
         // A whole answer replaces the link with a file of its own.
         PictureStore whole(User(), "p1", 2);
-        ASSERT_TRUE(whole.Begin(200));
+        ASSERT_TRUE(whole.Begin({200}));
         ASSERT_TRUE(whole.Append(kPng) && whole.Finish());
         EXPECT_EQ(ReadFile(victim), kJpeg.substr(0, 40));
         EXPECT_EQ(ReadFile(Final()), kPng);
@@ -177,7 +200,7 @@ TEST_F(PictureStoreTest, NeverWritesThroughLinks) {
 TEST_F(PictureStoreTest, ModesOfANewFileOnly) {
     const mode_t old = ::umask(027);
     PictureStore fresh(User(), "p1", 2);
-    const bool stored = fresh.Begin(200) && fresh.Append(kJpeg) && fresh.Finish();
+    const bool stored = fresh.Begin({200}) && fresh.Append(kJpeg) && fresh.Finish();
     ::umask(old);
     ASSERT_TRUE(stored);
     EXPECT_EQ(ModeOf(Final()), 0640u);
@@ -187,7 +210,7 @@ TEST_F(PictureStoreTest, ModesOfANewFileOnly) {
     WriteFile(resumed.partPath(), kJpeg.substr(0, 40));
     fs::permissions(resumed.partPath(), fs::perms::all | fs::perms::set_uid);
     resumed.ResumeFrom();
-    ASSERT_TRUE(resumed.Begin(206) && resumed.Append(kJpeg.substr(40)) && resumed.Finish());
+    ASSERT_TRUE(resumed.Begin({206, -1, 40, 214}) && resumed.Append(kJpeg.substr(40)) && resumed.Finish());
     EXPECT_EQ(ModeOf(resumed.path()) & ~0644u, 0u);
 }
 
@@ -220,24 +243,46 @@ TEST_F(PictureStoreTest, PresentPicturesAndLocalPaths) {
         EXPECT_EQ(store.usable(), !c.relative.empty());
     }
     PictureStore unsafe(User(), "../big/p1", 2);
-    EXPECT_FALSE(unsafe.Begin(200));
+    EXPECT_FALSE(unsafe.Begin({200}));
     EXPECT_EQ(unsafe.reason(), PictureReason::kBadId);
     EXPECT_EQ(ReadFile(Final()), "whole");
 }
 
-TEST_F(PictureStoreTest, FailedListIsRewrittenEachRun) {
+// failed.txt keeps what the runs did not clear: an entry goes when its picture is stored or when a
+// run fails it again, and the file goes with the last entry.
+TEST_F(PictureStoreTest, FailedListKeepsWhatNoRunCleared) {
     const std::string path = User() + "/pictures/failed.txt";
     ASSERT_EQ(FailedListPath(User()), path);
-    ASSERT_TRUE(WriteFailedList(User(), {{"p1", "http://h/a/b/big.jpg", "HTTP 404"},
-                                         {"p2", "http://h/x\r\ny\tz/large.jpg", "not an image"}}));
-    EXPECT_EQ(ReadFile(path),
-              "p1\thttp://h/a/b/big.jpg\tHTTP 404\r\n"
-              "p2\thttp://h/x??y?z/large.jpg\tnot an image\r\n");
-    ASSERT_TRUE(WriteFailedList(User(), {{"p3", "u", "incomplete"}}));
-    EXPECT_EQ(ReadFile(path), "p3\tu\tincomplete\r\n");
-    ASSERT_TRUE(WriteFailedList(User(), {}));
-    EXPECT_FALSE(Exists(path));
-    EXPECT_TRUE(WriteFailedList(User(), {}));  // nothing to remove
+    struct Run {
+        const char* name;
+        std::vector<std::string> stored;  // pictures present before the list is written
+        std::vector<FailedPicture> failures;
+        std::string list;  // empty: no file
+    } runs[] = {
+        {"fields cannot split a line",
+         {},
+         {{"p1", "http://h/a/b/big.jpg", "HTTP 404"}, {"p2", "http://h/x\r\ny\tz/large.jpg", "not an image"}},
+         "p1\thttp://h/a/b/big.jpg\tHTTP 404\r\np2\thttp://h/x??y?z/large.jpg\tnot an image\r\n"},
+        {"pictures not got to stay",
+         {},
+         {{"p3", "http://h/c/d/small.jpg", "incomplete"}},
+         "p1\thttp://h/a/b/big.jpg\tHTTP 404\r\np2\thttp://h/x??y?z/large.jpg\tnot an image\r\n"
+         "p3\thttp://h/c/d/small.jpg\tincomplete\r\n"},
+        {"stored goes, failed again is replaced, another size is another picture",
+         {"big/p1.jpg"},
+         {{"p2", "http://h/x/large.jpg", "HTTP 503"}, {"p3", "http://h/c/d/big.jpg", "HTTP 404"}},
+         "p3\thttp://h/c/d/small.jpg\tincomplete\r\np2\thttp://h/x/large.jpg\tHTTP 503\r\n"
+         "p3\thttp://h/c/d/big.jpg\tHTTP 404\r\n"},
+        {"every picture stored", {"large/p2.jpg", "small/p3.jpg", "big/p3.jpg"}, {}, ""},
+        {"nothing to remove", {}, {}, ""},
+    };
+    for (const Run& run : runs) {
+        SCOPED_TRACE(run.name);
+        for (const std::string& stored : run.stored) WriteFile(User() + "/pictures/" + stored, kJpeg);
+        ASSERT_TRUE(WriteFailedList(User(), run.failures));
+        EXPECT_EQ(Exists(path), !run.list.empty());
+        EXPECT_EQ(ReadFile(path), run.list);
+    }
 }
 
 }  // namespace

@@ -175,4 +175,34 @@ TEST_F(RestReaderTest, DeeplyNestedOrHugeAnswersAreUnreadable) {
     EXPECT_EQ(reader.ReadError(DataFile("error.xml")), "User not found & gone");  // the reader recovers
 }
 
+// How a downloaded answer is judged before it may replace a cached one.
+TEST(CheckAnswerTest, OkFailWithItsMessageOrUnreadable) {
+    using Kind = RestReader::AnswerKind;
+    const struct {
+        std::string text;
+        Kind kind;
+        std::string message;
+    } cases[] = {
+        {"<?xml version='1.0' encoding='utf-8'?>\n<rsp stat='ok'><user id='1'/></rsp>", Kind::Ok, ""},
+        {"<rsp stat='ok'>" + Nested(255, "") + "</rsp>", Kind::Ok, ""},
+        {"<rsp stat='fail'><err code='1' msg='用户不存在'/></rsp>", Kind::Fail, G("用户不存在")},
+        {"<rsp stat='fail'/>", Kind::Fail, ""},
+        {"", Kind::Unreadable, ""},
+        {"<html><body>502 Bad Gateway</body></html>", Kind::Unreadable, ""},
+        {"<answer stat='ok'/>", Kind::Unreadable, ""},
+        {"<rsp><user/></rsp>", Kind::Unreadable, ""},
+        {"<rsp stat='OK'/>", Kind::Unreadable, ""},
+        {"<rsp stat='ok'><albums><album id='1'", Kind::Unreadable, ""},
+        {std::string("<rsp stat='ok'>\0</rsp>", 22), Kind::Unreadable, ""},
+        {"<rsp stat='ok'>" + Nested(256, "") + "</rsp>", Kind::Unreadable, ""},
+        {"<rsp stat='ok'>" + std::string(RestReader::kMaxAnswerBytes, ' ') + "</rsp>", Kind::Unreadable, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        std::string message;
+        EXPECT_EQ(RestReader::CheckAnswer(c.text, &message), c.kind);
+        EXPECT_EQ(message, c.message);
+    }
+}
+
 }  // namespace

@@ -1,12 +1,15 @@
 // What config.ini and the atomic writes promise: the file for its owner only, an unreadable file never
 // replaced, untouched lines kept byte for byte, and modes that never come from an old file or a link.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
 #include "catalogue/app_settings.h"
@@ -190,6 +193,49 @@ TEST(FileUtilSafetyTest, AtomicWritesNeverTakeOverModesOrFollowLinks) {
     ASSERT_TRUE(WriteFileAtomic(dir / "asked-for-setuid", "x", 04777));
     EXPECT_EQ(ModeOf(dir / "asked-for-setuid"), S_IFREG | 0755);
     umask(oldMask);
+}
+
+// A write that fails returns false with errno saying why, and leaves the old file as it was and no
+// temporary file beside it. Each write runs in a child process after its preparation.
+TEST(FileUtilSafetyTest, FailedAtomicWritesKeepTheOldFileAndLeaveNoTemporaryFile) {
+    const auto asOtherUser = [] {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(253);
+    };
+    const auto fullDisk = [] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit cap{10, 10};
+        setrlimit(RLIMIT_FSIZE, &cap);
+    };
+    const struct {
+        const char* what;
+        mode_t folderMode;
+        std::function<void()> prepare;
+        const char* oldFile;
+        int error;
+    } cases[] = {
+        {"folder that cannot be written", 0555, asOtherUser, "page.htm", EACCES},
+        {"full disk", 0755, fullDisk, "page.htm", EFBIG},
+        {"a folder at the path", 0755, [] {}, "page.htm/old", EISDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteFile(dir / c.oldFile, "old");
+        chmod(dir.path().c_str(), c.folderMode);
+        const pid_t child = fork();
+        if (child == 0) {
+            c.prepare();
+            errno = 0;
+            _exit(WriteFileAtomic(dir / "page.htm", std::string(100, 'n')) ? 0 : errno);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), c.error);
+        EXPECT_EQ(ReadFile(dir / c.oldFile), "old");
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_EQ(entry.path().filename(), "page.htm");
+    }
 }
 
 }  // namespace

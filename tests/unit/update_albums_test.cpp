@@ -1,10 +1,12 @@
 #include "jobs/update_albums.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <map>
 #include <vector>
 
+#include "platform/folder_lock.h"
 #include "test_support.h"
 
 namespace {
@@ -96,7 +98,7 @@ class UpdateAlbumsTest : public ::testing::Test {
             "<rsp stat='ok'><photo secret='s2'><description>D2</description></photo></rsp>";
     }
 
-    bool Run(bool fromCache, const std::string& user = "alice") {
+    JobOutcome Run(bool fromCache, const std::string& user = "alice") {
         progress.events.clear();
         view.ops.clear();
         requests.clear();
@@ -137,7 +139,7 @@ TEST_F(UpdateAlbumsTest, LocalRebuildReportsEveryStepInOrder) {
     CacheAll();
     settings.detailMode = DetailLocal;
     view.rows = {"stale"};
-    ASSERT_TRUE(Run(true));
+    ASSERT_EQ(Run(true), JobOutcome::Done);
     const std::vector<std::string> expected = {
         "range:0-100",
         "pos:0",
@@ -178,13 +180,14 @@ TEST_F(UpdateAlbumsTest, LocalRebuildReportsEveryStepInOrder) {
     EXPECT_EQ(catalogue->userName, "Alice");
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取2张图片，其中1张图片包含原图地址和描述信息");
     EXPECT_TRUE(Exists(UserFile("alice_index.htm")));
-    EXPECT_EQ(ReadFile(UserFile("a1_3.htm")).find("<p>[1]P1 D1</p>\r\n<p>[2]P2 </p>"),
-              ReadFile(UserFile("a1_3.htm")).find("<p>[1]"));
+    // The whole list, both photos and nothing else (P2's details were not cached).
+    EXPECT_NE(ReadFile(UserFile("a1_3.htm")).find("<div>\r\n<p>[1]P1 D1</p>\r\n<p>[2]P2 </p>\r\n</div>"),
+              std::string::npos);
     EXPECT_TRUE(Exists(UserFile("a2_0.htm")));
 }
 
 TEST_F(UpdateAlbumsTest, LocalRebuildWithoutCacheFindsNoUser) {
-    EXPECT_FALSE(Run(true));
+    EXPECT_EQ(Run(true), JobOutcome::Failed);
     EXPECT_EQ(progress.events.back(), "close");
     EXPECT_EQ(GbkToUtf8(progress.resultText), "找不到用户信息。");
     EXPECT_FALSE(Exists(UserFile("")));  // a rebuild creates nothing for a user without a cache
@@ -192,7 +195,7 @@ TEST_F(UpdateAlbumsTest, LocalRebuildWithoutCacheFindsNoUser) {
 
 TEST_F(UpdateAlbumsTest, LocalRebuildWithUserFileOnlyWritesAnEmptyIndex) {
     Cache("rest/user.xml", "username=alice");
-    EXPECT_FALSE(Run(true));
+    EXPECT_EQ(Run(true), JobOutcome::Failed);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "本地没有存储此用户的相册，请从网络更新其相册信息。");
     EXPECT_NE(ReadFile(UserFile("alice_index.htm")).find("\r\n</table>"), std::string::npos);
     EXPECT_TRUE(view.ops.empty());
@@ -202,14 +205,14 @@ TEST_F(UpdateAlbumsTest, NetworkUpdateOfUserWithoutAlbumsEmptiesTheList) {
     answers["user_id=u1"] = "<rsp stat='ok'><albums/></rsp>";
     view.rows = {"x", "y"};
     settings.detailMode = DetailNetwork;
-    EXPECT_TRUE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Done);
     EXPECT_TRUE(view.rows.empty());
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共0张图片，已读取0张图片，其中0张图片包含原图地址和描述信息");
     EXPECT_EQ(requests, (std::vector<std::string>{"username=alice", "user_id=u1"}));
 }
 
 TEST_F(UpdateAlbumsTest, NetworkCaptionsNameTheUserAsTypedThenAsTheServiceSpellsIt) {
-    EXPECT_TRUE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Done);
     EXPECT_EQ(progress.events[2], "caption:正在从alice.zorbi.example更新相册信息");
     EXPECT_TRUE(Has("caption:正在从Alice.zorbi.example读取图片信息..."));
     EXPECT_TRUE(Has("caption:正在从Alice.zorbi.example读取图片详细信息..."));
@@ -218,7 +221,7 @@ TEST_F(UpdateAlbumsTest, NetworkCaptionsNameTheUserAsTypedThenAsTheServiceSpells
 
 TEST_F(UpdateAlbumsTest, ServiceErrorAtTheUserStageEndsBeforeTheAlbumList) {
     answers["username=alice"] = ReadFile(DataFile("error.xml"));
-    EXPECT_FALSE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Failed);
     EXPECT_EQ(progress.resultText, "User not found & gone");
     EXPECT_EQ(requests, std::vector<std::string>{"username=alice"});
     EXPECT_FALSE(Exists(UserFile("rest/user.xml")));  // an error answer is never cached
@@ -227,31 +230,31 @@ TEST_F(UpdateAlbumsTest, ServiceErrorAtTheUserStageEndsBeforeTheAlbumList) {
 TEST_F(UpdateAlbumsTest, FailedDownloadEndsWithTheNetworkError) {
     answers.erase("album_id=a2");
     settings.detailMode = DetailNetwork;
-    EXPECT_FALSE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Failed);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "网络错误。请检查网络是否连通，HTTP代理是否设置正确!");
     EXPECT_FALSE(Exists(UserFile("a1_0.htm")));  // the detail stage never ran
 }
 
 TEST_F(UpdateAlbumsTest, DetailModesOnASecondUpdate) {
     settings.detailMode = DetailNone;
-    ASSERT_TRUE(Run(false));
+    ASSERT_EQ(Run(false), JobOutcome::Done);
     EXPECT_EQ(requests.size(), 4u);              // user, list, two albums
     EXPECT_FALSE(Exists(UserFile("a1_0.htm")));  // mode 0 writes no album pages
     Cache("rest/photos/p1.xml", "photo_id=p1");
 
     settings.detailMode = DetailLocal;
-    ASSERT_TRUE(Run(false));
+    ASSERT_EQ(Run(false), JobOutcome::Done);
     EXPECT_EQ(requests.size(), 4u);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取2张图片，其中1张图片包含原图地址和描述信息");
 
     settings.detailMode = DetailLocalThenNetwork;
-    ASSERT_TRUE(Run(false));
+    ASSERT_EQ(Run(false), JobOutcome::Done);
     EXPECT_EQ(requests.back(), "photo_id=p2");
     EXPECT_EQ(requests.size(), 5u);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取2张图片，其中2张图片包含原图地址和描述信息");
 
     settings.detailMode = DetailNetwork;
-    ASSERT_TRUE(Run(false));
+    ASSERT_EQ(Run(false), JobOutcome::Done);
     EXPECT_EQ(requests.size(), 6u);
     EXPECT_EQ(catalogue->albums[0].photos[1].secret, "s2");
 }
@@ -260,12 +263,13 @@ TEST_F(UpdateAlbumsTest, InterruptDuringThePhotoStageKeepsThePagesItHad) {
     settings.detailMode = DetailNetwork;
     WriteFile(UserFile("a2_3.htm"), "good page");
     progress.interruptOnText = "读取相册【First】...";
-    EXPECT_TRUE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Interrupted);
     EXPECT_FALSE(Has("text:读取相册【Second】..."));
     EXPECT_EQ(
         std::count_if(requests.begin(), requests.end(), [](auto& r) { return r.rfind("photo_id", 0) == 0; }),
         0);
-    EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取2张图片，其中0张图片包含原图地址和描述信息");
+    EXPECT_EQ(GbkToUtf8(progress.resultText),
+              "已中断：共2张图片，已读取2张图片，其中0张图片包含原图地址和描述信息");
     // First's photo list was read but none of its details: neither album is rewritten.
     EXPECT_FALSE(Exists(UserFile("a1_3.htm")));
     EXPECT_EQ(ReadFile(UserFile("a2_3.htm")), "good page");
@@ -276,17 +280,30 @@ TEST_F(UpdateAlbumsTest, InterruptDuringTheListRefreshSkipsThePhotos) {
     CacheAll();
     view.rows = {"old1", "old2"};
     progress.interruptOnText = "正在清除列表...";
-    EXPECT_TRUE(Run(true));
+    EXPECT_EQ(Run(true), JobOutcome::Interrupted);
     EXPECT_EQ(view.rows, (std::vector<std::string>{"old1", "old2"}));
-    EXPECT_EQ(GbkToUtf8(progress.resultText), "共2张图片，已读取0张图片，其中0张图片包含原图地址和描述信息");
+    EXPECT_EQ(GbkToUtf8(progress.resultText),
+              "已中断：共2张图片，已读取0张图片，其中0张图片包含原图地址和描述信息");
     EXPECT_FALSE(Exists(UserFile("a1_0.htm")));
+}
+
+// While another job holds the user folder, a job ends at once naming the holder and writes nothing.
+TEST_F(UpdateAlbumsTest, JobOnAUserFolderAnotherJobHoldsChangesNothing) {
+    CacheAll();
+    const FolderLock other(UserFile(""));
+    EXPECT_EQ(Run(false), JobOutcome::FolderBusy);
+    const std::string text =
+        "此用户正在被另一个任务更新（进程" + std::to_string(getpid()) + "），请稍后再试。";
+    EXPECT_EQ(progress.events, (std::vector<std::string>{"text:" + text, "close"}));
+    EXPECT_TRUE(requests.empty());
+    EXPECT_FALSE(Exists(UserFile("alice_index.htm")));
 }
 
 TEST_F(UpdateAlbumsTest, AlbumAnnouncingMorePhotosThanListedShowsTheListedOnes) {
     answers["user_id=u1"] =
         "<rsp stat='ok'><albums><album id='a1' photos='4'><title>First</title></album></albums></rsp>";
     settings.detailMode = DetailNetwork;
-    EXPECT_TRUE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Done);
     EXPECT_EQ(catalogue->albums[0].photoCount, 4);
     EXPECT_EQ(Count("text:共4张图片, 已读取2张(相册'First'-图片'')"), 0);  // unfilled slots are skipped
     const std::string page = ReadFile(UserFile("a1_0.htm"));
@@ -302,7 +319,7 @@ TEST_F(UpdateAlbumsTest, UnsafeIdsAreNeitherFetchedNorRead) {
         "photos='2'/></albums></rsp>";
     settings.detailMode = DetailNetwork;
     answers["album_id=a1"] = PhotoList({{"../p", "bad"}, {"p2", "P2"}});
-    EXPECT_TRUE(Run(false));
+    EXPECT_EQ(Run(false), JobOutcome::Done);
     for (const std::string& r : requests) EXPECT_EQ(r.find("evil"), std::string::npos) << r;
     EXPECT_EQ(requests.back(), "photo_id=p2");
     EXPECT_FALSE(Exists(dir / "evil.xml"));
@@ -310,7 +327,7 @@ TEST_F(UpdateAlbumsTest, UnsafeIdsAreNeitherFetchedNorRead) {
 }
 
 TEST_F(UpdateAlbumsTest, InvalidUserNameEndsAtOnceWithoutAFolder) {
-    EXPECT_FALSE(Run(false, "../outside"));
+    EXPECT_EQ(Run(false, "../outside"), JobOutcome::Failed);
     EXPECT_EQ(GbkToUtf8(progress.resultText), "找不到用户信息。");
     EXPECT_EQ(progress.events, (std::vector<std::string>{"text:找不到用户信息。", "close"}));
     EXPECT_FALSE(Exists(dir / "../outside"));

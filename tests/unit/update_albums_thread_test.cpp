@@ -61,16 +61,16 @@ class UpdateAlbumsThreadTest : public ::testing::Test {
 
     // Runs a local rebuild on a worker thread; `whileRunning` runs on this thread meanwhile.
     template <typename Body>
-    bool RunOnWorker(Body whileRunning) {
-        bool summary = false;
+    JobOutcome RunOnWorker(Body whileRunning) {
+        JobOutcome outcome = JobOutcome::Failed;
         std::thread worker([&] {
             UpdateContext context{*catalogue, reader, settings, service, progress, view, "bob", "$url"};
             context.startPauseMs = 0;
-            summary = UpdateAlbums(context, true);
+            outcome = UpdateAlbums(context, true);
         });
         whileRunning();
         worker.join();
-        return summary;
+        return outcome;
     }
 
     TempDir dir;
@@ -84,31 +84,34 @@ class UpdateAlbumsThreadTest : public ::testing::Test {
 
 TEST_F(UpdateAlbumsThreadTest, InterruptFromAnotherThreadStopsThePhotoStageAtTheNextAlbum) {
     progress.holdAtText = G("读取相册【a9】...");
-    const bool summary = RunOnWorker([&] {
+    const JobOutcome outcome = RunOnWorker([&] {
         while (!progress.waiting) std::this_thread::yield();
         progress.interruptRequested = true;
     });
-    EXPECT_TRUE(summary);
+    EXPECT_EQ(outcome, JobOutcome::Interrupted);
     EXPECT_TRUE(progress.closed);
     // Albums a0 to a9 were read, none after; the detail stage read no photo.
-    EXPECT_EQ(G("共120张图片，已读取30张图片，其中0张图片包含原图地址和描述信息"), progress.resultText);
+    EXPECT_EQ(G("已中断：共120张图片，已读取30张图片，其中0张图片包含原图地址和描述信息"),
+              progress.resultText);
     // No album was read in full: none of the pages is rewritten.
     EXPECT_FALSE(Exists(dir / "bob/a0_3.htm"));
     EXPECT_FALSE(Exists(dir / "bob/a39_3.htm"));
 }
 
-TEST_F(UpdateAlbumsThreadTest, InterruptAtAnyMomentEndsWithTheSummary) {
+TEST_F(UpdateAlbumsThreadTest, InterruptAtAnyMomentEndsAsInterrupted) {
     for (int round = 0; round < 5; ++round) {
         progress.interruptRequested = false;
         progress.closed = false;
         const int after = round * 40;
-        const bool summary = RunOnWorker([&] {
+        const JobOutcome outcome = RunOnWorker([&] {
             while (progress.reports < after && !progress.closed) std::this_thread::yield();
             progress.interruptRequested = true;
         });
-        EXPECT_TRUE(summary);
         EXPECT_TRUE(progress.closed);
-        EXPECT_EQ(progress.resultText.rfind(G("共120张图片，已读取"), 0), 0u) << round;
+        // An interrupt that came after the summary leaves a complete run.
+        const char* start =
+            outcome == JobOutcome::Done ? "共120张图片，已读取" : "已中断：共120张图片，已读取";
+        EXPECT_EQ(progress.resultText.rfind(G(start), 0), 0u) << round;
     }
 }
 

@@ -70,6 +70,17 @@ Prints "listening on http://127.0.0.1:PORT" on stdout, then one line per request
                       address and N always give the same bytes (without it pictures are small PNGs)
   --no-range          ignore Range headers: pictures are answered 200 with all their bytes
   --html-pictures     answer every picture with an HTML error page, status 200
+  --picture-status CODE
+                      answer every picture with status CODE and an HTML page
+  --cut-pictures      answer every picture 206 with at most its first 100 bytes from the start asked
+                      for, under an honest Content-Range (bytes 0-99/TOTAL without a Range header)
+  --wrong-range       answer a picture asked for from byte START (START > 0) with 206 and its bytes
+                      from START/2 on, under a Content-Range that says so
+  --cut-unsized-pictures
+                      send every picture without Content-Length (the end of the body is the end of
+                      the connection) and close the connection after half its bytes
+  --slow-pictures MS  send the first half of every picture's bytes at once and the rest MS
+                      milliseconds later
   --rate-limit N      take at most N requests in any one second; the others are answered 429 with
                       Retry-After and an HTML page
   --retry-after S     the seconds of that Retry-After (default 1)
@@ -127,6 +138,11 @@ struct Options {
     long pictureKb = 0;
     bool noRange = false;
     bool htmlPictures = false;
+    int pictureStatus = 0;
+    bool cutPictures = false;
+    bool wrongRange = false;
+    bool cutUnsizedPictures = false;
+    long slowPicturesMs = 0;
     long rateLimit = 0;
     long retryAfter = 1;
     long failEvery = 0;
@@ -155,10 +171,13 @@ int ParseOptions(int argc, char** argv, Options& options) {
             std::cout << kUsage;
             return 1;
         }
-        bool* flag = name == "--chunked"         ? &options.chunked
-                     : name == "--no-range"      ? &options.noRange
-                     : name == "--html-pictures" ? &options.htmlPictures
-                                                 : nullptr;
+        bool* flag = name == "--chunked"                ? &options.chunked
+                     : name == "--no-range"             ? &options.noRange
+                     : name == "--html-pictures"        ? &options.htmlPictures
+                     : name == "--cut-pictures"         ? &options.cutPictures
+                     : name == "--wrong-range"          ? &options.wrongRange
+                     : name == "--cut-unsized-pictures" ? &options.cutUnsizedPictures
+                                                        : nullptr;
         if (flag != nullptr) {
             *flag = true;
             continue;
@@ -212,6 +231,11 @@ int ParseOptions(int argc, char** argv, Options& options) {
             ok = ParseLong(value, 1, options.trickle);
         } else if (name == "--picture-kb") {
             ok = ParseLong(value, 1, options.pictureKb) && options.pictureKb <= 1024 * 1024;
+        } else if (name == "--picture-status") {
+            ok = ParseLong(value, 100, number) && number <= 599;
+            options.pictureStatus = static_cast<int>(number);
+        } else if (name == "--slow-pictures") {
+            ok = ParseLong(value, 0, options.slowPicturesMs) && options.slowPicturesMs <= 3600000;
         } else if (name == "--rate-limit") {
             ok = ParseLong(value, 1, options.rateLimit);
         } else if (name == "--retry-after") {
@@ -330,6 +354,9 @@ struct Delivery {
     long cutAfter = -1;       // close the connection after this many body bytes, Content-Length counting all
     long bytesPerSecond = 0;  // pace the body; 0 sends it at once
     bool asIs = false;        // through a content provider, which the library never compresses
+    bool unsized = false;     // without Content-Length: the body ends with the connection
+    long pauseAfter = -1;     // after this many body bytes, wait pauseMs
+    long pauseMs = 0;
 };
 
 // Sleeps, in short steps so that stopping the service is not held up; false when it is stopping.
@@ -364,15 +391,22 @@ class Sender {
         const bool drop = cut >= 0;
         const bool stall = !drop && options_.stallAfter >= 0 && size > options_.stallAfter;
         const long rate = delivery.bytesPerSecond;
-        if (!options_.chunked && !drop && !stall && rate == 0 && !delivery.asIs) {
+        const long pauseAfter = delivery.pauseAfter, pauseMs = delivery.pauseMs;
+        if (!options_.chunked && !drop && !stall && rate == 0 && !delivery.asIs && !delivery.unsized &&
+            pauseAfter < 0) {
             res.set_content(std::move(body), type);
             return;
         }
         const size_t end = drop ? cut : stall ? options_.stallAfter : body.size();
         auto shared = std::make_shared<std::string>(std::move(body));
-        auto deliver = [shared, end, drop, stall, rate](size_t offset, httplib::DataSink& sink) {
+        auto deliver = [shared, end, drop, stall, rate, pauseAfter, pauseMs](size_t offset,
+                                                                             httplib::DataSink& sink) {
             if (offset < end) {
                 size_t piece = std::min<size_t>(16 * 1024, end - offset);
+                const auto pauseAt = static_cast<size_t>(pauseAfter);
+                if (pauseAfter >= 0 && offset == pauseAt && !Idle(std::chrono::milliseconds(pauseMs)))
+                    return false;
+                if (pauseAfter >= 0 && offset < pauseAt) piece = std::min(piece, pauseAt - offset);
                 if (rate > 0) {
                     // A tenth of a second's worth at a time, at least a byte.
                     piece = std::min<size_t>(piece, std::max<long>(1, rate / 10));
@@ -391,6 +425,8 @@ class Sender {
         };
         if (options_.chunked) {
             res.set_chunked_content_provider(type, deliver);
+        } else if (delivery.unsized) {
+            res.set_content_provider(type, deliver);
         } else {
             res.set_content_provider(
                 shared->size(), type,
@@ -575,6 +611,11 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
             sender.Send(res, HtmlPage("Picture unavailable", "This picture cannot be shown."), "text/html");
             return;
         }
+        if (options.pictureStatus != 0) {
+            res.status = options.pictureStatus;
+            sender.Send(res, ErrorPage(options.pictureStatus), "text/html");
+            return;
+        }
         const std::string seed = req.matches[1].str() + "/" + req.matches[2].str();
         const int sizeIndex = PictureSizeIndex(req.matches[3].str());
         // Browsers sniff pictures, so PNG bytes show fine under a .jpg address.
@@ -586,10 +627,15 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
         res.set_header("Accept-Ranges", options.noRange ? "none" : "bytes");
         size_t first = 0;
         size_t last = 0;
-        const RangeAnswer range =
-            options.noRange || !req.has_header("Range")
-                ? RangeAnswer::kWhole
-                : ParseRange(req.get_header_value("Range"), picture.size(), first, last);
+        RangeAnswer range = options.noRange || !req.has_header("Range")
+                                ? RangeAnswer::kWhole
+                                : ParseRange(req.get_header_value("Range"), picture.size(), first, last);
+        if (range == RangeAnswer::kPart && options.wrongRange) first /= 2;
+        if (options.cutPictures && range != RangeAnswer::kUnsatisfiable) {
+            if (range == RangeAnswer::kWhole) last = picture.size() - 1;
+            range = RangeAnswer::kPart;
+            last = std::min(last, first + 99);
+        }
         const std::string size = std::to_string(picture.size());
         if (range == RangeAnswer::kPart) {
             res.status = 206;
@@ -602,7 +648,16 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
             sender.Delay();
             return;
         }
-        sender.Send(res, std::move(picture), type);
+        Delivery delivery;
+        if (options.cutUnsizedPictures) {
+            delivery.unsized = true;
+            delivery.cutAfter = static_cast<long>(picture.size() / 2);
+        }
+        if (options.slowPicturesMs > 0) {
+            delivery.pauseAfter = static_cast<long>(picture.size() / 2);
+            delivery.pauseMs = options.slowPicturesMs;
+        }
+        sender.Send(res, std::move(picture), type, delivery);
     });
 
     server.Get("/echo-headers", [&](const httplib::Request& req, httplib::Response& res) {
