@@ -2,6 +2,7 @@
 
 #include <SQLiteCpp/SQLiteCpp.h>
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,6 +95,13 @@ PRAGMA user_version = 2;
 
 std::string OpenFailure(const std::string& path, const std::string& reason) {
     return Format(GBK("备份记录文件无法打开：%s（%s）").c_str(), path.c_str(), reason.c_str());
+}
+
+// Why SQLite failed: the system's error when a system call failed (a full disk, a folder that cannot be
+// written), else SQLite's own text.
+std::string Reason(const std::exception& failure, const SQLite::Database* db, int systemError = 0) {
+    if (db) systemError = sqlite3_system_errno(db->getHandle());
+    return systemError ? SystemErrorText(systemError) : failure.what();
 }
 
 std::string Text(const SQLite::Column& column) {
@@ -190,8 +198,14 @@ std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string* error
         *error = OpenFailure(path, SystemErrorText(EINVAL));
         return nullptr;
     }
+    std::unique_ptr<SQLite::Database> db;
     try {
-        auto db = std::make_unique<SQLite::Database>(osPath, SQLite::OPEN_READWRITE | SQLite::OPEN_NOFOLLOW);
+        db = std::make_unique<SQLite::Database>(osPath, SQLite::OPEN_READWRITE | SQLite::OPEN_NOFOLLOW);
+    } catch (const std::exception& failure) {
+        *error = OpenFailure(path, Reason(failure, nullptr, errno));
+        return nullptr;
+    }
+    try {
         db->setBusyTimeout(5000);
         // Reading the header and checking every page before anything is written: a damaged ledger is
         // reported and left exactly as it was.
@@ -220,7 +234,7 @@ std::unique_ptr<Ledger> Ledger::Open(const std::string& path, std::string* error
         }
         return ledger;
     } catch (const std::exception& failure) {
-        *error = OpenFailure(path, failure.what());
+        *error = OpenFailure(path, Reason(failure, db.get()));
         return nullptr;
     }
 }
@@ -245,7 +259,7 @@ void Ledger::Migrate(int from) {
         if (from < 2) db_->exec(kSchema2);
         transaction.commit();
     } catch (const std::exception& failure) {
-        error_ = failure.what();
+        error_ = Reason(failure, db_.get());
     }
 }
 
@@ -255,7 +269,8 @@ void Ledger::Write(F&& write) {
     try {
         write();
     } catch (const std::exception& failure) {
-        error_ = Format(GBK("无法写入文件：%s（%s）").c_str(), path_.c_str(), failure.what());
+        error_ =
+            Format(GBK("无法写入文件：%s（%s）").c_str(), path_.c_str(), Reason(failure, db_.get()).c_str());
     }
 }
 
@@ -264,7 +279,7 @@ T Ledger::Read(T fallback, F&& read) {
     try {
         return read();
     } catch (const std::exception& failure) {
-        if (error_.empty()) error_ = OpenFailure(path_, failure.what());
+        if (error_.empty()) error_ = OpenFailure(path_, Reason(failure, db_.get()));
         return fallback;
     }
 }
@@ -347,14 +362,20 @@ void Ledger::SeeAlbums(const AlbumCatalogue& catalogue, std::int64_t run) {
     });
 }
 
-int Ledger::MarkAlbumsRemoved(std::int64_t run) {
-    int marked = 0;
+Ledger::Removed Ledger::MarkAlbumsRemoved(std::int64_t run) {
+    Removed marked;
     Write([&] {
-        SQLite::Statement update(
+        const std::string now = Now();
+        SQLite::Statement albums(
             *db_, "UPDATE albums SET removed_at = ? WHERE removed_at IS NULL AND seen_in <> ?");
-        update.bind(1, Now());
-        update.bind(2, static_cast<std::int64_t>(run));
-        marked = update.exec();
+        albums.bind(1, now);
+        albums.bind(2, static_cast<std::int64_t>(run));
+        marked.albums = albums.exec();
+        SQLite::Statement photos(*db_,
+                                 "UPDATE photos SET removed_at = ?1 WHERE removed_at IS NULL AND album IN "
+                                 "(SELECT id FROM albums WHERE removed_at = ?1)");
+        photos.bind(1, now);
+        marked.photos = photos.exec();
     });
     return marked;
 }

@@ -125,8 +125,12 @@ class Ledger {
     // An update's records. See* write what the service listed in run `run`; Mark*Removed mark what a
     // complete list no longer has and return how many were newly marked. A record seen again loses its
     // mark.
+    struct Removed {
+        int albums = 0, photos = 0;
+    };
     void SeeAlbums(const AlbumCatalogue& catalogue, std::int64_t run);
-    int MarkAlbumsRemoved(std::int64_t run);
+    // Albums the list no longer has, and their photos with them.
+    Removed MarkAlbumsRemoved(std::int64_t run);
     void SeePhotos(const AlbumInfo& album, std::int64_t run);
     int MarkPhotosRemoved(std::string_view albumId, std::int64_t run);
     // The details of one listed photo, read in this run.

@@ -76,8 +76,10 @@ TEST_F(CliTest, ParallelUpdateEqualsOneRequestAtATime) {
         fs::remove_all(folder_ / "demo");
         const CliResult result = Run({"update", "demo", "--connections", connections}, service.baseUrl());
         std::map<std::string, std::string> files;
+        // The ledger's times and run numbers differ; what it records is compared by the archive tests.
         for (const auto& entry : fs::recursive_directory_iterator(folder_ / "demo"))
-            if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
+            if (entry.is_regular_file() && !entry.path().filename().string().starts_with("archive.sqlite"))
+                files[entry.path().string()] = ReadFile(entry.path());
         return std::make_tuple(result.status, result.out, result.err, files);
     };
     const auto one = run("1");
