@@ -178,17 +178,14 @@ class DialogsTest : public QObject {
             answerNextBox();
             ButtonOf(d, "folderChooseButton")->click();
             QCOMPARE(Edit(d, "outputPathEdit")->text(), QStringLiteral("/data"));
-            for (const char* typed : {"/home/데이터", "/photos/😀"}) {
-                Edit(d, "outputPathEdit")->setText(QString::fromUtf8(typed));
-                answerNextBox();
-                ButtonOf(d, "saveButton")->click();
-                QVERIFY(d->isVisible());
-            }
+            Edit(d, "outputPathEdit")->setText(QStringLiteral("/photos/😀"));
+            answerNextBox();
+            ButtonOf(d, "saveButton")->click();
+            QVERIFY(d->isVisible());
             ButtonOf(d, "cancelButton")->click();
         });
         QCOMPARE(dialog.DoModal(), int(QDialog::Rejected));
         QCOMPARE(messages, (QStringList{QStringLiteral("路径中有无法保存的字符：/chosen/ø"),
-                                        QStringLiteral("路径中有无法保存的字符：/home/데이터"),
                                         QStringLiteral("路径中有无法保存的字符：/photos/😀")}));
         QCOMPARE(ws.ReadConfig(), before);
         QCOMPARE(dialog.settings.outputPath, std::string("/data"));

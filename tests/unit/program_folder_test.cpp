@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <optional>
 
 #include "output/preview_page.h"
@@ -44,47 +43,27 @@ mode_t ModeOf(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-// The folder is entered by its own bytes; the core names it by its GBK path only when that is exact,
-// else as ".", and files below it still reach the system under the right name.
+// The folder is entered by its own bytes and made for its owner; the core names it by its GBK path only
+// when that is exact, else ".", and files below it still reach the system under the right name.
 TEST(ProgramFolderTest, FolderIsEnteredAsNamedAndMadeForItsOwner) {
     TempDir dir;
-    // Other tests run in this process after this one: back to where it started, and the umask too.
-    struct Restore {
-        std::string folder = OsCurrentDirectory();
-        mode_t mask = umask(022);
-        ~Restore() {
-            umask(mask);
-            if (chdir(folder.c_str()) != 0) std::abort();
-        }
-    } restore;
-    struct Case {
-        std::string folder;  // below dir, as the system names it
-        bool exists;
-        mode_t mode;
-        bool gbkCanName;
-    };
-    const Case cases[] = {
-        {"데이터-ø-😀/deeper", false, 0700, false},
-        {"数据", false, 0700, true},
-        {"shared", true, 0755, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.folder);
-        const std::string folder = dir / c.folder;
-        if (c.exists) ASSERT_EQ(mkdir(folder.c_str(), c.mode), 0);
+    const mode_t mask = umask(022);
+    ASSERT_EQ(mkdir((dir / "shared").c_str(), 0755), 0);  // an existing folder keeps its mode
+    for (const std::string name : {"데이터-ø-😀/deeper", "数据", "shared"}) {
+        SCOPED_TRACE(name);
+        const std::string folder = dir / name;
         ASSERT_EQ(EnterProgramFolder(folder), "");
-        EXPECT_EQ(OsCurrentDirectory(), folder);
-        EXPECT_EQ(ModeOf(folder), c.mode);
-        EXPECT_EQ(CurrentDirectory(), c.gbkCanName ? G(folder.c_str()) : ".");
-        // A user folder and its cache, as a job makes them.
+        EXPECT_EQ(CurrentDirectory(), name.starts_with("데") ? "." : G(folder.c_str()));
+        EXPECT_EQ(ModeOf(folder), name == "shared" ? 0755u : 0700u);
+        // A user folder and its cache, as a job makes them, and the preview page.
         ASSERT_TRUE(MakeDirectories(JoinPath(CurrentDirectory(), G("张三/rest"))));
-        EXPECT_EQ(ModeOf(folder + "/张三"), 0700u);
         EXPECT_EQ(ModeOf(folder + "/张三/rest"), 0700u);
-        const std::string page = WritePreviewFile(CurrentDirectory(), "page");
-        EXPECT_EQ(AbsoluteOsPath(page), folder + "/temp.htm");
+        EXPECT_EQ(AbsoluteOsPath(WritePreviewFile(CurrentDirectory(), "page")), folder + "/temp.htm");
         EXPECT_EQ(ReadFile(folder + "/temp.htm"), "page");
     }
     EXPECT_EQ(ModeOf(dir / "데이터-ø-😀"), 0700u);
+    umask(mask);
+    ASSERT_EQ(chdir("/"), 0);  // out of the folders the test removes
 }
 
 }  // namespace
