@@ -8,7 +8,6 @@
 
 #include "app/album_browser_app.h"
 #include "catalogue/album_catalogue.h"
-#include "platform/codepage.h"
 #include "platform/program_folder.h"
 #include "platform/program_version.h"
 #include "ui/album_browser_dlg.h"
@@ -30,7 +29,7 @@ QString HelpText() {
 
 struct OwnOptions {
     bool help = false, version = false;
-    std::optional<std::string> dataDir;  // UTF-8, as typed
+    std::optional<std::string> dataDir;  // as typed: the folder's own bytes
     bool missingFolder = false;
 };
 
@@ -88,8 +87,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("albumbrowser"));
     QGuiApplication::setDesktopFileName(QStringLiteral("albumbrowser"));
     // The app takes the current directory as its folder: entering the program's folder makes it so.
-    const ProgramFolderPlaces places = CurrentProgramFolderPlaces(
-        options.dataDir ? std::optional(Utf8ToGbk(*options.dataDir)) : std::nullopt);
+    const ProgramFolderPlaces places = CurrentProgramFolderPlaces(options.dataDir);
     const std::string folderFailure = EnterProgramFolder(ChooseProgramFolder(places));
     if (!folderFailure.empty()) {
         std::fprintf(stderr, "albumbrowser: %s\n", FromGbk(folderFailure).toUtf8().constData());

@@ -34,23 +34,34 @@ std::string UnreadableText(int error) {
     return GBK("无法读取设置文件config.ini（") + SystemErrorText(error) + GBK("），设置不会被保存。");
 }
 
-std::string StripSeparators(std::string path) {
-    while (!path.empty() && path.back() == kPathSeparator) path.pop_back();
-    return path;
-}
-
-// True when every character of the GBK text is one GBK holds: "?" is what a conversion leaves for one
-// it cannot, and bytes that are no GBK character do not come back from a round trip.
-bool HoldsOnlyGbk(const std::string& gbk) {
-    return gbk.find('?') == std::string::npos && Utf8ToGbk(GbkToUtf8(gbk)) == gbk;
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 std::string Trimmed(const std::string& s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     size_t begin = 0, end = s.size();
-    while (begin < end && blank(s[begin])) ++begin;
-    while (end > begin && blank(s[end - 1])) --end;
+    while (begin < end && IsBlank(s[begin])) ++begin;
+    while (end > begin && IsBlank(s[end - 1])) --end;
     return s.substr(begin, end - begin);
+}
+
+// Cuts the trailing separators and the blanks around them: config.ini would not give such blanks back,
+// so what a save keeps in memory is what the next load reads.
+std::string StripSeparators(const std::string& path) {
+    std::string cut = Trimmed(path);
+    while (!cut.empty() && (cut.back() == kPathSeparator || IsBlank(cut.back()))) cut.pop_back();
+    return cut;
+}
+
+// True when the bytes are GBK characters throughout: others do not come back from a round trip.
+bool IsWholeGbk(const std::string& gbk) {
+    return Utf8ToGbk(GbkToUtf8(gbk)) == gbk;
+}
+
+// True when every character of the GBK text is one GBK holds: "?" is what a conversion leaves for one
+// it cannot.
+bool HoldsOnlyGbk(const std::string& gbk) {
+    return gbk.find('?') == std::string::npos && IsWholeGbk(gbk);
 }
 
 }  // namespace
@@ -73,7 +84,6 @@ std::string AppSettings::Load() {
     ReadText(ini, "proxy", "server", proxyServer);
     ReadText(ini, "proxy", "user", proxyUser);
     ReadText(ini, "proxy", "password", proxyPassword);
-    ReadText(ini, "config", "path", outputPath);
     ReadText(ini, "config", "skin", skinFile);
     ReadText(ini, "config", "format", customFormat);
     proxyPort = ini.GetInt("proxy", "port", 80);
@@ -90,8 +100,19 @@ std::string AppSettings::Load() {
         if (!name.empty()) userNames[userCount++] = std::move(name);
     }
     for (int n = userCount; n < MaxUsers; ++n) userNames[n].clear();
+
+    // A path the file holds as bytes that are no GBK would name another folder than the one meant.
+    std::string refusal;
+    const std::string path = ini.GetString("config", "path", "");
+    if (!IsWholeGbk(path)) {
+        refusal = UnsavablePathText(path);
+    } else if (!path.empty()) {
+        outputPath = path;
+    }
     if (outputPath.empty()) outputPath = startupDirectory;
-    return unreadable_;
+    // The output folder holds temp.htm.
+    if (outputPath != startupDirectory) RemoveStaleTemporaryFiles(outputPath);
+    return refusal;
 }
 
 std::string AppSettings::Save() {
@@ -110,12 +131,12 @@ std::string AppSettings::Save() {
     PutInt(ini, "proxy", "port", 80, proxyPort);
     Put(ini, "proxy", "user", proxyUser);
     Put(ini, "proxy", "password", proxyPassword);
-    // The start-up folder stands in for an empty path only in memory: written out, a copied folder
-    // would go on updating the old one.
+    // The start-up folder stands in for an empty path, or one refused at load, only in memory: written
+    // out, a copied folder would go on updating the old one, and a refused path stays as the file has it.
     const std::string storedPath = ini.GetString("config", "path", "");
-    if (wantedPath.empty() || (wantedPath == startupDirectory && storedPath.empty())) {
+    if (wantedPath.empty()) {
         Put(ini, "config", "path", "");
-    } else {
+    } else if (wantedPath != startupDirectory || (!storedPath.empty() && IsWholeGbk(storedPath))) {
         Put(ini, "config", "path", wantedPath);
     }
     Put(ini, "config", "skin", skinFile);
@@ -130,6 +151,10 @@ std::string AppSettings::Save() {
     if (!ini.Save(path, 0600))
         return GBK("无法保存设置文件config.ini（") + SystemErrorText(errno) + GBK("）。");
     return "";
+}
+
+std::string AppSettings::UnsavablePathText(const std::string& path) {
+    return Format(GBK("路径中有无法保存的字符：%s").c_str(), path.c_str());
 }
 
 bool AppSettings::ParsePictureSizes(const std::string& text, unsigned& sizes) {

@@ -13,13 +13,15 @@ class AppSettings {
     explicit AppSettings(std::string startupDirectory);
 
     // Reads config.ini into the record; missing or empty keys leave text fields as they are, and an empty
-    // output path means the start-up folder. First removes what killed saves left beside it. Returns an
-    // empty text, or (GBK) why a config.ini that exists cannot be read: the record then stays as it was
-    // and this object saves nothing from then on.
+    // output path means the start-up folder. Removes what killed saves left beside it and in the output
+    // folder. Returns an empty text, or (GBK) why a config.ini that exists cannot be read: the record
+    // then stays as it was and this object saves nothing from then on; or the refusal of an output path
+    // that is no GBK text, which is then not used (and left in the file by a save).
     std::string Load();
     // Writes the keys whose values differ from config.ini's, keeping every other line, and replaces the
-    // file atomically at mode 0600. Trailing separators are stripped from outputPath first; the start-up
-    // folder is never written for an output path left empty. Returns an empty text or the failure (GBK).
+    // file atomically at mode 0600. Blanks and trailing separators are stripped from outputPath first;
+    // the start-up folder is never written for an output path left empty. Returns an empty text or the
+    // failure (GBK).
     std::string Save();
 
     // Trims the name and appends it to the user list, then saves. Returns the refusal text (GBK) when
@@ -37,6 +39,9 @@ class AppSettings {
     static bool ParsePictureSizes(const std::string& text, unsigned& sizes);
     // The list text of a set of picture sizes, "0,2".
     static std::string PictureSizesText(unsigned sizes);
+
+    // The refusal of an output path that GBK cannot hold (GBK; `path` shown as it is).
+    static std::string UnsavablePathText(const std::string& path);
 
     // True for a name fit to be a user folder: not empty, ".", "..", no "/" and no control character.
     static bool IsValidUserName(const std::string& name);

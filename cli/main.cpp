@@ -285,7 +285,8 @@ int PreviewCommand(AppSettings& settings, const Request& request) {
                      ForTerminal(settings.outputPath).c_str());
         return kExitFailed;
     }
-    PrintUtf8(stdout, path);
+    // Where the user can find it: the program's folder may be one the core names "." only.
+    std::printf("%s\n", TerminalSafe(AbsoluteOsPath(path)).c_str());
     return kExitOk;
 }
 
@@ -318,8 +319,8 @@ int main(int argc, char** argv) {
 
     // Relative paths in config.ini (the output folder, the skin) mean what they meant: the program's
     // folder becomes the current directory, as the folder a program was started in was.
-    const ProgramFolderPlaces places = CurrentProgramFolderPlaces(
-        request.dataDir ? std::optional(Utf8ToGbk(*request.dataDir)) : std::nullopt);
+    // The folder by its own bytes, whatever characters it holds; the core's paths start below it.
+    const ProgramFolderPlaces places = CurrentProgramFolderPlaces(request.dataDir);
     const std::string folderFailure = EnterProgramFolder(ChooseProgramFolder(places));
     if (!folderFailure.empty()) {
         PrintUtf8(stderr, folderFailure);

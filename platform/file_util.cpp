@@ -30,10 +30,30 @@ std::string ToOsPath(std::string_view gbkPath) {
     return GbkToUtf8(gbkPath);
 }
 
-std::string CurrentDirectory() {
+std::string OsCurrentDirectory() {
     std::error_code error;
     const std::filesystem::path cwd = std::filesystem::current_path(error);
-    return error ? std::string() : Utf8ToGbk(cwd.string());
+    return error ? std::string() : cwd.string();
+}
+
+std::string CurrentDirectory() {
+    const std::string os = OsCurrentDirectory();
+    const std::string gbk = Utf8ToGbk(os);
+    return !os.empty() && ToOsPath(gbk) == os ? gbk : ".";
+}
+
+std::string AbsoluteOsPath(std::string_view gbkPath) {
+    std::string_view rest = gbkPath;
+    while (rest.starts_with("./")) rest.remove_prefix(2);
+    if (rest == ".") rest = {};
+    if (rest.starts_with(kPathSeparator)) return ToOsPath(rest);
+    std::string path = OsCurrentDirectory();
+    if (path.empty()) return ToOsPath(gbkPath);  // no folder to go by: left as it was
+    if (!rest.empty()) {
+        if (path.back() != kPathSeparator) path += kPathSeparator;
+        path += ToOsPath(rest);
+    }
+    return path;
 }
 
 bool FileExists(std::string_view path) {
@@ -44,22 +64,27 @@ bool FileExists(std::string_view path) {
 }
 
 void MakeDirectory(std::string_view path) {
-    ::mkdir(ToOsPath(path).c_str(), 0777);
+    ::mkdir(ToOsPath(path).c_str(), kNewFolderMode);
 }
 
 bool MakeDirectories(std::string_view path) {
-    const std::string osPath = ToOsPath(path);
+    return MakeOsDirectories(ToOsPath(path));
+}
+
+bool MakeOsDirectories(std::string_view path) {
+    const std::string osPath(path);
     struct stat info {};
     if (::stat(osPath.c_str(), &info) == 0) {
         if (S_ISDIR(info.st_mode)) return true;
         errno = ENOTDIR;
         return false;
     }
-    // The parent first ("/" is never part of a GBK character, so the bytes can be searched).
+    // The parent first ("/" is never part of a multibyte UTF-8 character, so the bytes can be searched).
     const size_t end = path.find_last_not_of(kPathSeparator);
     const size_t slash = end == std::string_view::npos ? end : path.rfind(kPathSeparator, end);
-    if (slash != std::string_view::npos && slash > 0 && !MakeDirectories(path.substr(0, slash))) return false;
-    if (::mkdir(osPath.c_str(), 0777) == 0) return true;
+    if (slash != std::string_view::npos && slash > 0 && !MakeOsDirectories(path.substr(0, slash)))
+        return false;
+    if (::mkdir(osPath.c_str(), kNewFolderMode) == 0) return true;
     if (errno != EEXIST) return false;
     if (::stat(osPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return true;
     errno = ENOTDIR;

@@ -18,11 +18,23 @@ std::string BaseName(std::string_view path);
 // A GBK path as the operating system wants it.
 std::string ToOsPath(std::string_view gbkPath);
 
-// The process's current directory, as a GBK path; empty when it cannot be read.
+// The process's current directory as the system names it (any bytes); empty when it cannot be read.
+std::string OsCurrentDirectory();
+
+// The process's current directory as the core names it: its absolute GBK path when that converts back
+// to the same bytes, else "." (a folder GBK cannot name, or none readable), so that paths below it stay
+// exact.
 std::string CurrentDirectory();
+
+// A GBK path as the system names it, made absolute against the current directory's own bytes.
+std::string AbsoluteOsPath(std::string_view gbkPath);
 
 // True when the file can be opened for reading.
 bool FileExists(std::string_view path);
+
+// Folders the program makes are for their owner only: caches hold the photos' secrets. Existing ones
+// keep their modes.
+constexpr mode_t kNewFolderMode = 0700;
 
 // Creates one directory; an existing one, or one that cannot be made, is not an error.
 void MakeDirectory(std::string_view path);
@@ -30,6 +42,8 @@ void MakeDirectory(std::string_view path);
 // Creates a directory and the missing ones above it; true when it exists afterwards. False, with errno
 // saying why, when it cannot be made (or something else stands at the path).
 bool MakeDirectories(std::string_view path);
+// The same for a path as the system names it.
+bool MakeOsDirectories(std::string_view osPath);
 
 // Reads a whole file; false, with errno saying why, when it cannot be read.
 bool ReadWholeFile(std::string_view path, std::string& contents);

@@ -51,27 +51,37 @@ bool KeyValue(std::string_view line, std::string_view& key, std::string_view& va
 
 bool IniFile::Load(std::string_view path) {
     lines_.clear();
+    newline_ = "\r\n";
     std::string text;
     if (!ReadWholeFile(path, text)) return errno == ENOENT;
-    // "\r\n", "\n" and a lone "\r" each end a line: a value never holds a line break, so a save
-    // (which writes every line with "\r\n") gives back the values that were read.
+    // "\r\n", "\n" and a lone "\r" each end a line: a value never holds a line break. Each line keeps
+    // its own end, so a save gives back every line it did not change byte for byte.
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find_first_of("\r\n", start);
         if (end == std::string::npos) end = text.size();
-        lines_.push_back(text.substr(start, end - start));
-        start = end + ((end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n') ? 2 : 1);
+        size_t next = end;
+        if (end < text.size()) next += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        lines_.push_back({text.substr(start, end - start), text.substr(end, next - end)});
+        start = next;
     }
+    if (!lines_.empty() && !lines_.front().end.empty()) newline_ = lines_.front().end;
     return true;
 }
 
 std::string IniFile::Text() const {
     std::string text;
-    for (const std::string& line : lines_) {
-        text += line;
-        text += "\r\n";
+    for (const Line& line : lines_) {
+        text += line.text;
+        text += line.end;
     }
     return text;
+}
+
+void IniFile::InsertLine(size_t index, std::string text) {
+    // A last line without its end gets one before anything follows it.
+    if (index > 0 && lines_[index - 1].end.empty()) lines_[index - 1].end = newline_;
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(index), Line{std::move(text), newline_});
 }
 
 bool IniFile::Save(std::string_view path, mode_t mode) const {
@@ -82,7 +92,7 @@ int IniFile::FindSection(std::string_view section) const {
     const std::string_view wanted = Trim(section);
     std::string_view name;
     for (size_t i = 0; i < lines_.size(); ++i) {
-        if (SectionName(lines_[i], name) && EqualsNoCase(name, wanted)) return static_cast<int>(i);
+        if (SectionName(lines_[i].text, name) && EqualsNoCase(name, wanted)) return static_cast<int>(i);
     }
     return -1;
 }
@@ -90,7 +100,7 @@ int IniFile::FindSection(std::string_view section) const {
 int IniFile::SectionEnd(int sectionLine) const {
     std::string_view name;
     int i = sectionLine + 1;
-    while (i < static_cast<int>(lines_.size()) && !SectionName(lines_[i], name)) ++i;
+    while (i < static_cast<int>(lines_.size()) && !SectionName(lines_[i].text, name)) ++i;
     return i;
 }
 
@@ -99,7 +109,7 @@ int IniFile::FindKey(int sectionLine, std::string_view key) const {
     const int end = SectionEnd(sectionLine);
     std::string_view name, value;
     for (int i = sectionLine + 1; i < end; ++i) {
-        if (KeyValue(lines_[i], name, value) && EqualsNoCase(name, wanted)) return i;
+        if (KeyValue(lines_[i].text, name, value) && EqualsNoCase(name, wanted)) return i;
     }
     return -1;
 }
@@ -110,7 +120,7 @@ std::string IniFile::GetString(std::string_view section, std::string_view key,
     const int keyLine = sectionLine < 0 ? -1 : FindKey(sectionLine, key);
     if (keyLine < 0) return std::string(fallback.substr(0, kReadBufferSize - 1));
     std::string_view name, value;
-    KeyValue(lines_[keyLine], name, value);
+    KeyValue(lines_[keyLine].text, name, value);
     // Blanks the cut leaves at the end are dropped too: a save would write them and the next read
     // would ignore them.
     return std::string(Trim(value.substr(0, kReadBufferSize - 1)));
@@ -138,17 +148,17 @@ void IniFile::SetString(std::string_view section, std::string_view key, std::str
         std::string header(1, '[');
         header += Trim(section);
         header += ']';
-        lines_.push_back(std::move(header));
-        lines_.push_back(std::move(line));
+        InsertLine(lines_.size(), std::move(header));
+        InsertLine(lines_.size(), std::move(line));
         return;
     }
     const int keyLine = FindKey(sectionLine, key);
     if (keyLine >= 0) {
-        lines_[keyLine] = std::move(line);
+        lines_[keyLine].text = std::move(line);
         return;
     }
     // After the section's last non-blank line, so blank separators stay between sections.
     int insertAt = SectionEnd(sectionLine);
-    while (insertAt > sectionLine + 1 && Trim(lines_[insertAt - 1]).empty()) --insertAt;
-    lines_.insert(lines_.begin() + insertAt, std::move(line));
+    while (insertAt > sectionLine + 1 && Trim(lines_[insertAt - 1].text).empty()) --insertAt;
+    InsertLine(static_cast<size_t>(insertAt), std::move(line));
 }

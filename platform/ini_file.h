@@ -1,7 +1,8 @@
 #pragma once
 // An INI profile file with the lookup rules of the classic profile functions: section and key names
 // are compared case-insensitively, blanks around names and values are ignored, the first section and
-// the first key of a name win, and a write replaces one value while every other line stays as it was.
+// the first key of a name win, and a write replaces one value while every other line stays as it was,
+// line end included.
 #include <sys/types.h>
 
 #include <string>
@@ -29,7 +30,8 @@ class IniFile {
     int GetInt(std::string_view section, std::string_view key, int fallback) const;
 
     // Creates or replaces the value of a key, creating the section at the end when needed. Line breaks in
-    // the value are written as blanks: one value is one line.
+    // the value are written as blanks: one value is one line. New lines end as the file's first line
+    // does ("\r\n" in a new file).
     void SetString(std::string_view section, std::string_view key, std::string_view value);
 
     // The file's text as Save writes it.
@@ -43,5 +45,13 @@ class IniFile {
     // One past the last line that belongs to the section starting at sectionLine.
     int SectionEnd(int sectionLine) const;
 
-    std::vector<std::string> lines_;  // without their line breaks
+    // Inserts a line before `index`, ending as the file's lines end.
+    void InsertLine(size_t index, std::string text);
+
+    struct Line {
+        std::string text;
+        std::string end;  // "\r\n", "\n", "\r", or nothing for a last line without one
+    };
+    std::vector<Line> lines_;
+    std::string newline_ = "\r\n";  // for lines added: the end of the file's first line
 };

@@ -14,10 +14,10 @@
 
 namespace {
 
-// An environment variable as a GBK path; empty when unset.
+// An environment variable; empty when unset.
 std::string EnvironmentPath(const char* name) {
     const char* value = std::getenv(name);
-    return value ? Utf8ToGbk(value) : std::string();
+    return value ? value : std::string();
 }
 
 // The home directory of the passwd entry of the real user; empty when there is none.
@@ -28,7 +28,7 @@ std::string AccountHome() {
     passwd* found = nullptr;
     while (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
         buffer.resize(buffer.size() * 2);
-    return found && found->pw_dir ? Utf8ToGbk(found->pw_dir) : std::string();
+    return found && found->pw_dir ? found->pw_dir : std::string();
 }
 
 }  // namespace
@@ -47,7 +47,7 @@ std::string ChooseProgramFolder(const ProgramFolderPlaces& places) {
 ProgramFolderPlaces CurrentProgramFolderPlaces(std::optional<std::string> given) {
     ProgramFolderPlaces places;
     places.given = std::move(given);
-    places.current = CurrentDirectory();
+    places.current = OsCurrentDirectory();
     struct stat info {};
     // Relative, so it holds even where the current directory's path cannot be read.
     places.currentHasConfig = ::lstat("config.ini", &info) == 0;
@@ -58,9 +58,11 @@ ProgramFolderPlaces CurrentProgramFolderPlaces(std::optional<std::string> given)
 }
 
 std::string EnterProgramFolder(std::string_view folder) {
-    if (!MakeDirectories(folder) || ::chdir(ToOsPath(folder).c_str()) != 0) {
-        const std::string path(folder);
-        return Format(GBK("无法创建文件夹：%s（%s）").c_str(), path.c_str(), SystemErrorText(errno).c_str());
+    const std::string path(folder);
+    if (!MakeOsDirectories(path) || ::chdir(path.c_str()) != 0) {
+        const std::string why = SystemErrorText(errno);
+        // For the message only: a character GBK cannot hold shows as "?".
+        return Format(GBK("无法创建文件夹：%s（%s）").c_str(), Utf8ToGbk(path).c_str(), why.c_str());
     }
     return "";
 }

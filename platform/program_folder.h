@@ -1,11 +1,13 @@
 #pragma once
 // The program's folder: config.ini, the default output folder, temp.htm and the skins live there. Both
-// programs make it their current directory at start-up, so every relative path keeps its meaning.
+// programs make it their current directory at start-up, so every relative path keeps its meaning. Its
+// path is used as the system names it, whatever characters it holds: the core's GBK paths start below it.
 #include <optional>
 #include <string>
 #include <string_view>
 
-// What the choice goes by. Paths are GBK; an empty text stands for an unset variable.
+// What the choice goes by. Paths are as the system names them; an empty text stands for an unset
+// variable.
 struct ProgramFolderPlaces {
     std::optional<std::string> given;  // --data-dir
     std::string current;               // the current directory
@@ -20,9 +22,9 @@ struct ProgramFolderPlaces {
 // account's home standing in for an unset HOME. The current folder when no home is known at all.
 std::string ChooseProgramFolder(const ProgramFolderPlaces& places);
 
-// The places as this process finds them; `given` is GBK.
+// The places as this process finds them; `given` as typed.
 ProgramFolderPlaces CurrentProgramFolderPlaces(std::optional<std::string> given);
 
-// Creates the folder with its parents and makes it the current directory. Empty when done, else the
-// text that says why not (GBK).
+// Creates the folder with its parents (for the owner only, see kNewFolderMode) and makes it the current
+// directory. Empty when done, else the text that says why not (GBK).
 std::string EnterProgramFolder(std::string_view folder);

@@ -374,6 +374,8 @@ void CAlbumBrowserDlg::OnOpenAlbumPage() {
     // An index the catalogue no longer holds names no page.
     if (albumIndex < 0 || albumIndex >= catalogue_.albumCount) return;
     const std::string id(catalogue_.albums[albumIndex].id.view());
+    // The id comes from the service: it names a file only when it cannot lead out of the user folder.
+    if (!IsSafeFileId(id)) return;
     ShellOpenFile(AlbumPagePath(UserFolder(settings(), albumListUser_), id, 3), this);
 }
 

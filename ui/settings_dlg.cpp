@@ -46,6 +46,14 @@ void RestoreRecord(AppSettings& record, const AppSettings& kept) {
     std::construct_at(&record, kept);
 }
 
+bool HoldsInGbk(const QString& text) {
+    return FromGbk(ToGbk(text)) == text;
+}
+
+QString UnsavablePathText(const QString& path) {
+    return QStringLiteral("路径中有无法保存的字符：%1").arg(path);
+}
+
 }  // namespace
 
 int CSettingsDlg::DoModal() {
@@ -97,10 +105,17 @@ bool CSettingsDlg::UpdateData(bool saveAndValidate) {
         ui_->connectionsEdit->selectAll();
         return false;
     }
+    // A folder GBK cannot name would be saved as another one ("?" for each such character).
+    const QString outputPath = ui_->outputPathEdit->text();
+    if (!HoldsInGbk(outputPath)) {
+        ShowMessage(this, UnsavablePathText(outputPath), QString(), QMessageBox::Warning);
+        ui_->outputPathEdit->setFocus();
+        return false;
+    }
     settings.proxyServer = ToGbk(ui_->proxyServerEdit->text());
     settings.proxyUser = ToGbk(ui_->proxyUserEdit->text());
     settings.proxyPassword = ToGbk(ui_->proxyPasswordEdit->text());
-    settings.outputPath = ToGbk(ui_->outputPathEdit->text());
+    settings.outputPath = ToGbk(outputPath);
     settings.proxyPort = port;
     settings.skinFile = ToGbk(ui_->skinEdit->text());
     settings.customFormat = ToGbk(ui_->customFormatEdit->text());
@@ -131,6 +146,10 @@ void CSettingsDlg::OnChooseFolder() {
     const QString startup = FromGbk(settings.startupDirectory);
     const QString named = typed.isEmpty() ? QString() : QDir(startup).absoluteFilePath(typed);
     const QString folder = ChooseFolder(!named.isEmpty() && QFileInfo(named).isDir() ? named : startup);
+    if (!folder.isEmpty() && !HoldsInGbk(folder)) {
+        ShowMessage(this, UnsavablePathText(folder), QString(), QMessageBox::Warning);
+        return;
+    }
     if (!folder.isEmpty()) settings.outputPath = ToGbk(folder);
     UpdateData(false);
 }

@@ -23,8 +23,9 @@ class CSettingsDlg : public QDialog {
     // switched meanwhile is switched back. A config.ini that cannot be read is told once, at start-up,
     // not here.
     int DoModal();
-    // Reads the controls into the record (false, with a message, when the port is not 1 to 65535 or
-    // the connection count is not 1 to 16; the record is then unchanged) or fills them from it.
+    // Reads the controls into the record (false, with a message, when the port is not 1 to 65535, the
+    // connection count is not 1 to 16 or GBK cannot hold the output path; the record is then unchanged)
+    // or fills them from it.
     bool UpdateData(bool saveAndValidate);
 
     AppSettings settings;

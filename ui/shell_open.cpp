@@ -12,7 +12,10 @@
 #include "ui/message_box.h"
 
 void ShellOpenFile(const std::string& gbkPath, QWidget* owner) {
-    ShellOpenUrl(QUrl::fromLocalFile(QString::fromStdString(ToOsPath(gbkPath))), owner);
+    // Absolute, as a handler started elsewhere needs it, and from the path's own bytes: the program's
+    // folder may hold any.
+    const QByteArray path = QByteArray::fromStdString(AbsoluteOsPath(gbkPath));
+    ShellOpenUrl(QUrl::fromEncoded("file://" + path.toPercentEncoding("/"), QUrl::StrictMode), owner);
 }
 
 void ShellOpenUrl(const QUrl& url, QWidget* owner) {

@@ -158,6 +158,39 @@ class DialogsTest : public QObject {
         QCOMPARE(reread.connections, 16);
     }
 
+    // A folder GBK cannot name, typed or chosen, is refused: the dialog stays and nothing is taken.
+    void anOutputPathThatGbkCannotHoldIsRefused() {
+        Workspace ws;
+        ws.WriteConfig("[config]\r\npath=/data\r\n");
+        const std::string before = ws.ReadConfig();
+        ChoosingSettingsDlg dialog(ws.path());
+        QVERIFY(dialog.settings.Load().empty());  // as at start-up
+        dialog.folder = QStringLiteral("/chosen/ø");
+        ModalAnswerer answerer;
+        QStringList messages;
+        answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+            const auto answerNextBox = [&] {
+                answerer.OnceOn("QMessageBox", [&](QWidget* box) {
+                    messages.append(static_cast<QMessageBox*>(box)->text());
+                    static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+                });
+            };
+            answerNextBox();
+            ButtonOf(d, "folderChooseButton")->click();
+            QCOMPARE(Edit(d, "outputPathEdit")->text(), QStringLiteral("/data"));
+            Edit(d, "outputPathEdit")->setText(QStringLiteral("/photos/😀"));
+            answerNextBox();
+            ButtonOf(d, "saveButton")->click();
+            QVERIFY(d->isVisible());
+            ButtonOf(d, "cancelButton")->click();
+        });
+        QCOMPARE(dialog.DoModal(), int(QDialog::Rejected));
+        QCOMPARE(messages, (QStringList{QStringLiteral("路径中有无法保存的字符：/chosen/ø"),
+                                        QStringLiteral("路径中有无法保存的字符：/photos/😀")}));
+        QCOMPARE(ws.ReadConfig(), before);
+        QCOMPARE(dialog.settings.outputPath, std::string("/data"));
+    }
+
     void choosingAFolderRefillsEveryBoxFromTheRecord() {
         Workspace ws;
         ws.WriteConfig("[proxy]\r\nserver=stored.example\r\n[config]\r\npath=" + ws.path() +

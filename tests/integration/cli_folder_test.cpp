@@ -104,7 +104,7 @@ TEST_F(CliFolderTest, SettingsLiveInTheFolderTheRuleChooses) {
 // Relative paths of config.ini mean the program's folder, wherever the tool is started.
 TEST_F(CliFolderTest, RelativeOutputFolderIsBelowTheChosenFolder) {
     const fs::path data = root_ / "data";
-    WriteFile(data / "config.ini", "[config]\r\npath=out\r\n[users]\r\nuser0=demo\r\n");
+    WriteFile(data / "config.ini", "[config]\r\npath=out\r\nretries=0\r\n[users]\r\nuser0=demo\r\n");
     DemoServiceProcess service;
     const CliResult update = Run({"-C", data.string(), "update", "demo", "--quiet"}, "", service.baseUrl());
     EXPECT_EQ(update.status, 0) << update.out << update.err;
@@ -113,6 +113,24 @@ TEST_F(CliFolderTest, RelativeOutputFolderIsBelowTheChosenFolder) {
     EXPECT_EQ(preview.status, 0) << preview.out;
     EXPECT_EQ(preview.out, (data / "out/temp.htm").string() + "\n");
     EXPECT_FALSE(fs::exists(folder_ / "out"));
+}
+
+// A folder GBK cannot name is used by its own bytes, not by a "?" rendering of them.
+TEST_F(CliFolderTest, FolderIsUsedByItsOwnName) {
+    const fs::path data = root_ / "데이터-ø-😀";
+    WriteFile(data / "config.ini", "[config]\r\nretries=0\r\n");
+    EXPECT_EQ(Run({"-C", data.string(), "users", "add", "demo"}).status, 0);
+    EXPECT_EQ(Run({"-C", data.string(), "users"}).out, "demo\n");
+    EXPECT_EQ(ReadFile(data / "config.ini"), "[config]\r\nretries=0\r\n[users]\r\nuser0=demo\r\n");
+
+    DemoServiceProcess service;
+    const CliResult update = Run({"-C", data.string(), "update", "demo", "--quiet"}, "", service.baseUrl());
+    EXPECT_EQ(update.status, 0) << update.out << update.err;
+    EXPECT_TRUE(fs::exists(data / "demo/demo_index.htm"));
+    EXPECT_EQ(Run({"-C", data.string(), "preview", "demo"}).out, (data / "temp.htm").string() + "\n");
+    for (const std::string& file : Files())
+        EXPECT_TRUE(file.rfind(data.string(), 0) == 0 || file == folder_ || file == home_) << file;
+    EXPECT_EQ(fs::status(data / "demo/rest/albums").permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 TEST_F(CliFolderTest, FolderThatCannotBeMadeIsAnError) {

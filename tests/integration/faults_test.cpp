@@ -194,12 +194,17 @@ TEST_F(FaultsTest, OutputFolderThatCannotBeWrittenIsReported) {
     ASSERT_EQ(first.status, 0);
     const std::string before = ReadFile(folder_ / "demo/demo_index.htm");
 
-    // Root writes anywhere: the job then runs as nobody, for whom the folder is not writable.
+    // Root writes anywhere: the job then runs as nobody, for whom the folders (made for their owner
+    // only) are opened for reading, not writing.
     const bool root = geteuid() == 0;
-    for (const auto& entry : fs::recursive_directory_iterator(folder_))
+    for (const auto& entry : fs::recursive_directory_iterator(folder_)) {
         fs::permissions(entry.path(),
                         fs::perms::others_write | fs::perms::owner_write | fs::perms::group_write,
                         fs::perm_options::remove);
+        if (entry.is_directory())
+            fs::permissions(entry.path(), fs::perms::others_read | fs::perms::others_exec,
+                            fs::perm_options::add);
+    }
     fs::permissions(folder_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     // The outputs of the run go elsewhere: the folder cannot take them.
     const TempDir outputs("faults-outputs");

@@ -52,10 +52,11 @@ TEST(GuiProgramTest, OwnOptionsComeBeforeQtAndTheDisplay) {
     EXPECT_EQ(result.err.rfind("albumbrowser: ", 0), 0u) << result.err;
     EXPECT_FALSE(fs::exists(folder / "home"));
 
-    // The preview page the window writes at start-up lands in its folder, made when missing.
-    result = RunGui(folder, {"-platform", "offscreen", "--data-dir", "given/new"}, true);
+    // The preview page the window writes at start-up lands in its folder, made when missing, also when
+    // GBK cannot name that folder.
+    result = RunGui(folder, {"-platform", "offscreen", "--data-dir", "given/데이터-ø-😀"}, true);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(fs::exists(folder / "given/new/temp.htm"));
+    EXPECT_TRUE(fs::exists(folder / "given/데이터-ø-😀/temp.htm"));
     EXPECT_FALSE(fs::exists(folder / "temp.htm"));
     EXPECT_FALSE(fs::exists(folder / "home"));
 }

@@ -1,5 +1,6 @@
 # Installs the build into a folder of its own and checks that it holds exactly the files a package
-# should, each whole, and that the menu entry starts an installed program with an installed icon.
+# should, each whole, that the menu entry starts an installed program with an installed icon, and that
+# the programs are hardened when the build is.
 # -DBUILD_DIR, -DROOT (emptied first), -DGUI (whether the desktop program is built).
 file(REMOVE_RECURSE ${ROOT})
 set(ENV{DESTDIR} "")
@@ -50,4 +51,14 @@ if(GUI)
   if(NOT EXISTS ${ROOT}/bin/${exec} OR NOT EXISTS ${ROOT}/share/icons/hicolor/48x48/apps/${icon}.png)
     message(FATAL_ERROR "the menu entry starts '${exec}' with the icon '${icon}': not both installed")
   endif()
+endif()
+
+# A build with Debian's hardening installs hardened programs.
+file(STRINGS ${BUILD_DIR}/CMakeCache.txt hardening REGEX "^ALBUM_HARDENING:BOOL=ON$")
+if(hardening)
+  set(programs ${ROOT}/bin/albumbrowser-cli)
+  if(GUI)
+    list(APPEND programs ${ROOT}/bin/albumbrowser)
+  endif()
+  include(${CMAKE_CURRENT_LIST_DIR}/hardening.cmake)
 endif()

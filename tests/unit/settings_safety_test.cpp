@@ -102,6 +102,13 @@ TEST(SettingsSafetyTest, SaveWritesOnlyWhatChanged) {
         {"no path key", "[users]\r\nuser0=anna\r\n", [](AppSettings&) {}, "[users]\r\nuser0=anna\r\n"},
         {"a path cleared", "[config]\r\npath=/data/x\r\n", [](AppSettings& s) { s.outputPath.clear(); },
          "[config]\r\npath=\r\n"},
+        // Lines end as they did; a new line ends as the file's first.
+        {"LF line ends", "[proxy]\nserver=host\n", [](AppSettings& s) { s.proxyPort = 3128; },
+         "[proxy]\nserver=host\nport=3128\n"},
+        {"lone CRs", "[proxy]\rserver=host\r", [](AppSettings& s) { s.proxyPort = 3128; },
+         "[proxy]\rserver=host\rport=3128\r"},
+        {"no end after the last line", "[users]\nuser0=anna", [](AppSettings& s) { s.AddUser("bob"); },
+         "[users]\nuser0=anna\nuser1=bob\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -156,6 +163,23 @@ TEST(SettingsSafetyTest, AddUserRefusesNamesTheFileCannotGiveBack) {
         const int before = settings.userCount;
         EXPECT_EQ(settings.AddUser(c.name), c.accepted ? "" : invalid) << c.name.size();
         EXPECT_EQ(settings.userCount, before + (c.accepted ? 1 : 0));
+    }
+}
+
+// A path that is no GBK text would name another folder: it is refused, not used, and stays in the file.
+TEST(SettingsSafetyTest, OutputPathThatIsNoGbkIsRefusedAndKept) {
+    // A stray byte and UTF-8 where GBK belongs are refused; a GBK path with a "?" is not.
+    for (const std::string& path : {std::string("/data/\xFF"), std::string("/home/데이터"), G("/数据/a?b")}) {
+        SCOPED_TRACE(path);
+        const bool refused = path.back() != 'b';
+        TempDir dir;
+        const std::string config = "[config]\npath=" + path + "\n[users]\nuser0=anna\n";
+        WriteFile(dir / "config.ini", config);
+        AppSettings settings(dir.path());
+        EXPECT_EQ(settings.Load(), refused ? G("路径中有无法保存的字符：") + path : "");
+        EXPECT_EQ(settings.outputPath, refused ? dir.path() : path);
+        EXPECT_EQ(settings.AddUser("bob"), "");
+        EXPECT_EQ(ReadFile(dir / "config.ini"), config + "user1=bob\n");
     }
 }
 
