@@ -13,10 +13,11 @@
     return element;
   }
 
-  // A picture that cannot be loaded (a photo not saved, viewed offline) leaves an empty tile rather
-  // than the browser's broken-picture sign; the caption still names it.
+  // The service's picture of a photo not saved, viewed offline, leaves an empty tile rather than the
+  // browser's broken-picture sign; the caption still names it. A stored picture that fails stays
+  // broken: that is worth seeing.
   function unavailable(image) {
-    if (image.closest('.grid')) image.replaceWith(make('span', 'noimage'));
+    if (image.closest('.grid') && /^https?:/.test(image.src)) image.replaceWith(make('span', 'noimage'));
   }
   document.addEventListener('error', function (event) {
     if (event.target.tagName === 'IMG') unavailable(event.target);
