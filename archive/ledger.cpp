@@ -566,6 +566,24 @@ std::vector<LedgerPhoto> Ledger::Photos() {
     });
 }
 
+std::string Ledger::ChangeStamp() {
+    // Every update run stamps what it saw with its id and the time; text lengths catch an edit within
+    // a run.
+    static const char kStamp[] = R"SQL(
+SELECT (SELECT count(*) || ',' || ifnull(max(seen_in), 0) || ',' || ifnull(max(last_seen), '') || ',' ||
+               count(removed_at) || ',' || ifnull(max(removed_at), '') || ',' || total(length(title))
+        FROM albums) || ';' ||
+       (SELECT count(*) || ',' || ifnull(max(seen_in), 0) || ',' || ifnull(max(last_seen), '') || ',' ||
+               count(removed_at) || ',' || ifnull(max(removed_at), '') || ',' ||
+               total(length(title) + length(description) + length(address))
+        FROM photos) || ';' ||
+       (SELECT count(*) || ',' || ifnull(max(stored_at), '') || ',' || total(bytes) || ',' || total(width) ||
+               ',' || total(height)
+        FROM pictures)
+)SQL";
+    return Read(std::string(), [&] { return db_->execAndGet(kStamp).getString(); });
+}
+
 LedgerStatus Ledger::Status(unsigned wantedSizes) {
     return Read(LedgerStatus(), [&] {
         LedgerStatus status;

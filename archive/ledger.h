@@ -154,6 +154,10 @@ class Ledger {
     LedgerStatus Status(unsigned wantedSizes);
     // Photos whose title or description holds the UTF-8 text (case-insensitive for ASCII).
     std::vector<SearchHit> Search(std::string_view utf8Text, int limit = 1000);
+    // A short text that changes whenever a run, a text, a removal mark, a picture or its dimensions
+    // change, read without going through the rows one by one: what is built from the ledger is due
+    // again only when it differs.
+    std::string ChangeStamp();
 
     // The current time as the ledger writes it.
     static std::string Now();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -132,6 +133,34 @@ TEST_F(LedgerTest, PicturesFailuresAndWhatIsMissing) {
     ASSERT_EQ(pictures.size(), 2u);
     EXPECT_EQ(pictures.at({"p1", 2}).sha256, "cc");
     EXPECT_EQ(pictures.at({"p1", 2}).width, 0);
+}
+
+TEST_F(LedgerTest, ChangeStampFollowsWhatPagesShow) {
+    auto ledger = Open();
+    const std::vector<Album> both{{"a1", "A", {"p1|x", "p2|y"}}}, one{{"a1", "A", {"p1|x"}}};
+    Update(*ledger, both);
+    std::string stamp = ledger->ChangeStamp();
+    ASSERT_FALSE(stamp.empty());
+    ledger->Photos();
+    EXPECT_EQ(ledger->ChangeStamp(), stamp) << "reads change nothing";
+    PhotoInfo details;
+    details.id = "p1";
+    details.description = "longer text";
+    const struct {
+        const char* change;
+        std::function<void()> make;
+    } changes[] = {
+        {"a run listing the same", [&] { Update(*ledger, both); }},
+        {"a description", [&] { ledger->SeeDetails("a1", details); }},
+        {"a removal", [&] { Update(*ledger, one); }},
+        {"a picture", [&] { ledger->RecordPicture("p1", 0, 10, "aa"); }},
+        {"its dimensions", [&] { ledger->RecordDimensions("p1", 0, 240, 180); }},
+    };
+    for (const auto& c : changes) {
+        c.make();
+        EXPECT_NE(ledger->ChangeStamp(), stamp) << c.change;
+        stamp = ledger->ChangeStamp();
+    }
 }
 
 TEST_F(LedgerTest, SearchFindsSubstringsInAnyScript) {
