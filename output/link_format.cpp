@@ -72,7 +72,7 @@ std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int
 }
 
 int ListedPhotos(const AlbumInfo& album) {
-    return std::clamp(std::min(album.listedCount, album.photoCount), 0, MaxPhotosPerAlbum);
+    return std::max(0, std::min(album.listedCount, album.photoCount));
 }
 
 std::string BuildLinkList(const AlbumInfo& album, const std::string& templ, int sizeIndex) {
