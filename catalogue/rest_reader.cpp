@@ -41,16 +41,17 @@ int PhotoCountOf(const TiXmlElement* element) {
 // The text as TiXmlDocument::LoadFile parses it (cut at the first NUL byte, "\r\n" and a lone "\r"
 // made "\n"), followed by NUL bytes beyond the longest step the parser takes.
 std::string ParseBuffer(const std::string& text) {
+    const std::string_view whole = std::string_view(text).substr(0, text.find('\0'));
     std::string buffer;
-    buffer.reserve(text.size() + 8);
-    for (size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
-        if (text[i] != '\r') {
-            buffer += text[i];
-            continue;
-        }
+    buffer.reserve(whole.size() + 8);
+    size_t start = 0;  // the lines between carriage returns are copied whole
+    for (size_t cr = whole.find('\r'); cr != std::string_view::npos; cr = whole.find('\r', start)) {
+        buffer.append(whole.substr(start, cr - start));
         buffer += '\n';
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = cr + 1;
+        if (start < whole.size() && whole[start] == '\n') ++start;
     }
+    buffer.append(whole.substr(start));
     buffer.append(8, '\0');
     return buffer;
 }
