@@ -88,8 +88,8 @@ TEST_F(CliTest, ParallelUpdateEqualsOneRequestAtATime) {
     EXPECT_GT(std::get<3>(one).size(), 50u);
 }
 
-// An album larger than any fixed table: every photo is read, pictured and paged.
-TEST_F(CliTest, AnAlbumOfThreeThousandPhotosIsBackedUpWhole) {
+// Albums larger than any fixed table: every photo is read, pictured and paged.
+TEST_F(CliTest, LargeAlbumsAreBackedUpWhole) {
     // Each picture is synced to the disk: in memory when the machine has such a folder, 3,000 take
     // a second rather than half a minute.
     const TempDir output("cli-test-big", ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "");
@@ -111,6 +111,12 @@ TEST_F(CliTest, AnAlbumOfThreeThousandPhotosIsBackedUpWhole) {
         EXPECT_EQ(entries, 3000u) << size;
     }
     EXPECT_NE(ReadFile(user / "72157300001_0.htm").find("pictures/small/30000103000.jpg"), std::string::npos);
+
+    // A photo list of 12,000 photos is an answer of more than a megabyte.
+    DemoServiceProcess larger({"--big-albums", "1", "--big-photos", "12000"});
+    const CliResult list = Run({"update", "big", "--quiet", "--pictures", ""}, larger.baseUrl());
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, "共12000张图片，已读取12000张图片，其中0张图片包含原图地址和描述信息\n");
 }
 
 TEST_F(CliTest, JobsEndingWithoutTheirSummaryExitWithOne) {

@@ -370,9 +370,9 @@ TEST_F(HostileAnswersTest, HugeCountsAreReadWholeAndNeverAllocated) {
 }
 
 TEST_F(HostileAnswersTest, OversizedAndDeeplyNestedAnswersAreRefused) {
-    // 10 MB: more than a download takes, so the request fails and the cached list stays.
+    // 17 MiB: more than a download takes, so the request fails and the cached list stays.
     User("huge",
-         "<album id='h' photos='1'><title>" + std::string(10 * 1024 * 1024, 'x') + "</title></album>");
+         "<album id='h' photos='1'><title>" + std::string(17 * 1024 * 1024, 'x') + "</title></album>");
     WriteFile(folder_ / "huge/rest/list.xml", "<rsp stat='ok'><albums/></rsp>");
     CliResult result = Update("huge");
     EXPECT_EQ(result.status, 1);
