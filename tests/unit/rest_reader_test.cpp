@@ -94,7 +94,6 @@ TEST_F(RestReaderTest, NothingIsCutAndNoAnnouncedCountIsAllocated) {
     ASSERT_EQ(reader.ReadAlbumList(dir / "list.xml"), 1500);
     EXPECT_EQ(catalogue->albums[1499].id, "a1499");
     EXPECT_EQ(catalogue->albums[0].photoCount, INT_MAX);
-    EXPECT_EQ(catalogue->albums[1].photoCount, 2000000000);
     EXPECT_EQ(catalogue->photoTotal, INT_MAX);  // held there, not wrapped round
 
     const auto photoList = [](int photos) {
@@ -105,9 +104,7 @@ TEST_F(RestReaderTest, NothingIsCutAndNoAnnouncedCountIsAllocated) {
     WriteFile(dir / "three.xml", photoList(3));
     WriteFile(dir / "many.xml", photoList(3001));
     EXPECT_EQ(reader.ReadAlbumPhotos(dir / "three.xml", 1), 3);
-    EXPECT_EQ(catalogue->albums[1].photos.highWater(), 3);
     EXPECT_EQ(reader.ReadAlbumPhotos(dir / "many.xml", 2), 3000);
-    EXPECT_EQ(catalogue->albums[2].photos[2999].id, "p2999");
     EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 2, 2999), 1);
     EXPECT_EQ(catalogue->albums[2].photos[2999].secret, "9f8e7d");
 
@@ -115,8 +112,7 @@ TEST_F(RestReaderTest, NothingIsCutAndNoAnnouncedCountIsAllocated) {
     EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 1, 3), 0);
     EXPECT_EQ(reader.ReadAlbumPhotos(dir / "many.xml", 1500), 0);
     const AlbumCatalogue& held = *catalogue;
-    EXPECT_TRUE(held.albums[1].photos[1999999999].id.empty());
-    EXPECT_TRUE(held.albums[1500].photos[0].url.empty());
+    EXPECT_TRUE(held.albums[1500].photos[1999999999].id.empty());
     EXPECT_EQ(held.albums.highWater(), 1500);
     EXPECT_EQ(held.albums[1].photos.highWater(), 3);
 }
