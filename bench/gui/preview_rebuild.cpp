@@ -37,8 +37,10 @@ int main(int argc, char** argv) {
     AlbumInfo& album = catalogue.albums[0];
     album.id = "72157600000000001";
     album.title = "album";
-    album.photoCount = MaxPhotosPerAlbum;
-    for (int i = 0; i < MaxPhotosPerAlbum; ++i) {
+    constexpr int kPhotos = 1024;
+    album.photoCount = kPhotos;
+    album.listedCount = kPhotos;  // pages list the records the photo list filled
+    for (int i = 0; i < kPhotos; ++i) {
         PhotoInfo& photo = album.photos[i];
         photo.id = std::to_string(1000000 + i);
         photo.url = "http://photos.zorbi.example/" + std::to_string(2000 + i) + "/" +

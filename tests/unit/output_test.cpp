@@ -65,6 +65,23 @@ TEST_F(OutputTest, VariablesAreReplacedInOrderAndValuesAreScannedOnlyByLaterOnes
               "U/small.jpgx T:D:$title S:$url $no $urls $nope $");
 }
 
+// Values that complete a name begun by a "$" of the template: the name is replaced as well.
+TEST_F(OutputTest, ANameMadeOfTemplateTextAndAValueIsReplacedToo) {
+    PhotoInfo p;
+    p.url = "itle";
+    p.title = "secret";
+    p.description = "D";
+    p.secret = "S";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"$t$url", "secret/small.jpg"},  // "$t" + "itle/small.jpg" names the title
+        {"$$title", "S"},                // "$" + "secret" names the secret
+        {"$$url|$no $", "$itle/small.jpg|$no $"},
+        {"$d$title $x", "$dsecret $x"},
+        {"$title$", "secret$"},
+    };
+    for (const auto& [templ, expanded] : cases) EXPECT_EQ(ExpandTemplate(p, templ, 0), expanded) << templ;
+}
+
 TEST_F(OutputTest, LinkListNumbersAfterExpansion) {
     catalogue->albums[0].photos[1].title = "has $no inside";
     EXPECT_EQ(BuildLinkList(catalogue->albums[0], "$no:$title|", 0),
