@@ -91,14 +91,35 @@ bool ExpandInOnePass(std::string_view templ, const std::string (&values)[kVariab
 
 }  // namespace
 
+std::string PageSafeAddress(std::string_view address) {
+    // RFC 3986's characters less the quote; "%" stays, so an address already encoded keeps its form.
+    static const std::string_view kKept = "-._~:/?#[]@!$&()*+,;=%";
+    std::string safe;
+    safe.reserve(address.size());
+    for (const char c : address) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (alnum || kKept.find(c) != std::string_view::npos) {
+            safe += c;
+        } else {
+            safe += Format("%%%02X", static_cast<unsigned char>(c));
+        }
+    }
+    return safe;
+}
+
 std::string ExpandTemplate(const PhotoInfo& photo, const std::string& templ, int sizeIndex, FieldText fields,
                            std::string_view pictureUrl) {
-    const auto field = [fields](std::string_view value) {
-        return fields == FieldText::HtmlEscaped ? HtmlEscape(value) : std::string(value);
+    const bool escaped = fields == FieldText::HtmlEscaped;
+    const auto field = [escaped](std::string_view value) {
+        return escaped ? HtmlEscape(value) : std::string(value);
     };
-    const std::string values[kVariableCount] = {
-        field(pictureUrl.empty() ? PictureAddress(photo.url.view(), sizeIndex) : std::string(pictureUrl)),
-        field(photo.title.view()), field(photo.description.view()), field(photo.secret.view())};
+    const std::string address =
+        pictureUrl.empty() ? PictureAddress(photo.url.view(), sizeIndex) : std::string(pictureUrl);
+    // A template may put the address inside a script string (the preview format's clip("$url")), where
+    // the browser has undone the HTML escaping.
+    const std::string values[kVariableCount] = {escaped ? HtmlEscape(PageSafeAddress(address)) : address,
+                                                field(photo.title.view()), field(photo.description.view()),
+                                                field(photo.secret.view())};
     std::string text;
     if (ExpandInOnePass(templ, values, text)) return text;
     text = templ;
