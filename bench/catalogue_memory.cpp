@@ -1,5 +1,7 @@
 // Resident memory of the catalogue: construct one and fill it with a 100-album x 100-photo load read
-// from answer files, as an update does. Prints the growth of VmRSS.
+// from answer files, as an update does, or with a user's cache read as a rebuild reads it. Prints the
+// growth of VmRSS.
+// Usage: catalogue_memory [USER_FOLDER]   (USER_FOLDER: OUTPUT/USER of an update that read details)
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,7 +9,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <utility>
 
 #include "catalogue/album_catalogue.h"
 #include "catalogue/rest_reader.h"
@@ -23,33 +24,44 @@ long ResidentKiB() {
     return -1;
 }
 
-// Resident and huge-page KiB of the photo table: the one mapping of exactly its size.
-std::pair<long, long> PhotoTableKiB() {
-    const long tableKiB = static_cast<long>(sizeof(PhotoInfo)) * MaxAlbums * MaxPhotosPerAlbum / 1024;
-    std::ifstream smaps("/proc/self/smaps");
-    std::string line;
-    bool inTable = false;
-    long rss = -1, huge = -1;
-    while (std::getline(smaps, line)) {
-        long kib = 0;
-        if (std::sscanf(line.c_str(), "Size: %ld kB", &kib) == 1) {
-            inTable = kib == tableKiB;
-        } else if (inTable && std::sscanf(line.c_str(), "Rss: %ld kB", &kib) == 1) {
-            rss = kib;
-        } else if (inTable && std::sscanf(line.c_str(), "AnonHugePages: %ld kB", &kib) == 1) {
-            huge = kib;
-        }
-    }
-    return {rss, huge};
-}
-
 void Write(const std::filesystem::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
 }  // namespace
 
-int main() {
+// The user's cached answers in a rebuild's order: the album list, each album's photos, their details.
+void ReadCache(RestReader& reader, const AlbumCatalogue& catalogue, const std::filesystem::path& user,
+               int& photos, int& details) {
+    const std::filesystem::path rest = user / "rest";
+    reader.ReadAlbumList((rest / "list.xml").string());
+    for (int a = 0; a < catalogue.albumCount; ++a) {
+        const AlbumInfo& album = catalogue.albums[a];
+        const int listed = reader.ReadAlbumPhotos((rest / "albums" / (album.id.str() + ".xml")).string(), a);
+        photos += listed;
+        for (int p = 0; p < listed; ++p)
+            details +=
+                reader.ReadPhotoInfo((rest / "photos" / (album.photos[p].id.str() + ".xml")).string(), a, p);
+    }
+}
+
+int main(int argc, char** argv) {
+    if (argc > 2) {
+        std::fprintf(stderr, "usage: catalogue_memory [USER_FOLDER]\n");
+        return 2;
+    }
+    if (argc == 2) {
+        const long before = ResidentKiB();
+        auto catalogue = std::make_unique<AlbumCatalogue>();
+        RestReader reader(*catalogue, "http://photos.zorbi.example");
+        int photos = 0, details = 0;
+        ReadCache(reader, *catalogue, argv[1], photos, details);
+        const long filled = ResidentKiB();
+        std::printf("albums: %d photos: %d details: %d\n", catalogue->albumCount, photos, details);
+        std::printf("catalogue_rss_mib: %.1f\n", (filled - before) / 1024.0);
+        return 0;
+    }
+
     constexpr int kAlbums = 100, kPhotos = 100;
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("catalogue_memory-" + std::to_string(getpid()));
@@ -84,14 +96,10 @@ int main() {
         for (int p = 0; p < kPhotos; ++p) details += reader.ReadPhotoInfo((dir / "info.xml").string(), a, p);
     }
     const long filled = ResidentKiB();
-    const auto [tableRss, tableHuge] = PhotoTableKiB();
     std::filesystem::remove_all(dir);
 
     std::printf("albums: %d photos: %d details: %d\n", catalogue->albumCount, photos, details);
     std::printf("empty_catalogue_rss_mib: %.1f\n", (empty - before) / 1024.0);
     std::printf("catalogue_rss_mib: %.1f\n", (filled - before) / 1024.0);
-    // Of that, the photo table itself and the part of it mapped in huge pages.
-    std::printf("photo_table_rss_mib: %.1f\n", tableRss / 1024.0);
-    std::printf("photo_table_huge_pages_mib: %.1f\n", tableHuge / 1024.0);
     return 0;
 }

@@ -1,13 +1,40 @@
 #pragma once
-// The catalogue of one Zorbi user: fixed tables of albums and photos, created once and overwritten in
-// place by every load. An album is passed as its index, a photo as album index plus photo index.
-#include <memory>
+// The catalogue of one Zorbi user: tables of albums and photos that grow to what the answers hold and
+// are overwritten in place by every load. An album is passed as its index, a photo as album index plus
+// photo index.
 #include <string>
+#include <vector>
 
 #include "catalogue/compact_text.h"
 
-constexpr int MaxAlbums = 1024;
-constexpr int MaxPhotosPerAlbum = 1024;
+// Records by index, as many as have been written. Writable access makes the record exist, with every
+// one before it; reading past the records held gives an empty record, so a count an answer announces
+// but does not fill costs nothing.
+template <typename Record>
+class RecordTable {
+  public:
+    RecordTable() = default;
+    RecordTable(RecordTable&&) noexcept = default;  // copies are not needed and would be costly
+    RecordTable& operator=(RecordTable&&) noexcept = default;
+
+    // `i` is not negative.
+    Record& operator[](int i) {
+        if (i >= highWater()) records_.resize(static_cast<size_t>(i) + 1);
+        return records_[static_cast<size_t>(i)];
+    }
+    const Record& operator[](int i) const {
+        static const Record empty;
+        return i >= 0 && i < highWater() ? records_[static_cast<size_t>(i)] : empty;
+    }
+
+    // The records held: one past the highest handed out for writing since the last Clear.
+    int highWater() const { return static_cast<int>(records_.size()); }
+    // Empties the table; its room stays for the next load.
+    void Clear() { records_.clear(); }
+
+  private:
+    std::vector<Record> records_;
+};
 
 struct PhotoInfo {
     CompactText id;           // bytes of the service's answer
@@ -19,75 +46,30 @@ struct PhotoInfo {
     void Clear();
 };
 
-// The photo table is zero-filled mapped memory whose records are never constructed: an empty record
-// must be all zero bytes, which holds while it is made of compact texts only.
-static_assert(CompactText::ZeroIsEmpty() && sizeof(PhotoInfo) == 5 * sizeof(CompactText),
-              "an empty PhotoInfo must be all zero bytes");
-
-// The MaxPhotosPerAlbum photo records of one album in the catalogue's table. Writable access raises a
-// high-water mark, so that emptying the album touches only the records that may hold something.
-class PhotoRecords {
-  public:
-    PhotoRecords() = default;
-    PhotoRecords(const PhotoRecords&) = delete;  // two marks over the same records would disagree
-    PhotoRecords& operator=(const PhotoRecords&) = delete;
-
-    PhotoInfo& operator[](int i) {
-        if (i >= highWater_) highWater_ = i + 1;
-        return records_[i];
-    }
-    const PhotoInfo& operator[](int i) const { return records_[i]; }
-
-    // One past the highest record handed out for writing since the last Clear.
-    int highWater() const { return highWater_; }
-    // Empties the records below the mark.
-    void Clear();
-
-  private:
-    friend struct AlbumCatalogue;
-    PhotoInfo* records_ = nullptr;
-    int highWater_ = 0;
-};
+using PhotoRecords = RecordTable<PhotoInfo>;
 
 struct AlbumInfo {
     CompactText id;       // bytes
     CompactText title;    // GBK
-    int photoCount = 0;   // as the album list announces it, 0 to MaxPhotosPerAlbum
+    int photoCount = 0;   // as the album list announces it (a negative count is 0)
     int listedCount = 0;  // photo records the album's photo list filled, 0 to photoCount
-    PhotoRecords photos;  // records of the catalogue's photo table
+    PhotoRecords photos;  // grown to what the photo list held, never to the announced count
 
-    // Empties the record and every photo record it may hold.
+    // Empties the record and its photo records.
     void Clear();
 };
 
 struct AlbumCatalogue {
     int albumCount = 0;
-    int photoTotal = 0;
+    int photoTotal = 0;    // the announced counts' sum, held at INT_MAX should it pass it
     std::string userName;  // as chosen, then as the service spells it (bytes)
     std::string userId;
-    std::unique_ptr<AlbumInfo[]> albums;
+    RecordTable<AlbumInfo> albums;
 
     // Empties every album and sets both counts to 0; the user stays.
     void ClearAlbums();
 
-  private:
-    // Every photo record of every album in one anonymous mapping: zero and free until written, so a
-    // million empty records cost nothing.
-    class PhotoTable {
-      public:
-        PhotoTable();
-        ~PhotoTable();
-        PhotoInfo* records() const { return records_; }
-
-      private:
-        PhotoInfo* records_;
-        size_t bytes_;
-    };
-    PhotoTable photoTable_;
-
-  public:
-    AlbumCatalogue();
-    ~AlbumCatalogue();
+    AlbumCatalogue() = default;
     AlbumCatalogue(const AlbumCatalogue&) = delete;
     AlbumCatalogue& operator=(const AlbumCatalogue&) = delete;
 };

@@ -30,28 +30,28 @@ bool TextOf(const TiXmlElement* element, Utf8Text& text) {
     return true;
 }
 
-// A count as atoi reads it (saturating instead of overflowing), kept within 0..MaxPhotosPerAlbum.
+// A count as atoi reads it, saturating at INT_MAX instead of overflowing; a negative count is 0.
 int PhotoCountOf(const TiXmlElement* element) {
     const char* value = element->Attribute("photos");
     if (!value) return 0;
     const long n = std::strtol(value, nullptr, 10);
-    if (n < 0) return 0;
-    return n > MaxPhotosPerAlbum ? MaxPhotosPerAlbum : static_cast<int>(n);
+    return static_cast<int>(std::clamp<long>(n, 0, INT_MAX));
 }
 
 // The text as TiXmlDocument::LoadFile parses it (cut at the first NUL byte, "\r\n" and a lone "\r"
 // made "\n"), followed by NUL bytes beyond the longest step the parser takes.
 std::string ParseBuffer(const std::string& text) {
+    const std::string_view whole = std::string_view(text).substr(0, text.find('\0'));
     std::string buffer;
-    buffer.reserve(text.size() + 8);
-    for (size_t i = 0; i < text.size() && text[i] != '\0'; ++i) {
-        if (text[i] != '\r') {
-            buffer += text[i];
-            continue;
-        }
+    buffer.reserve(whole.size() + 8);
+    size_t start = 0;  // the lines between carriage returns are copied whole
+    for (size_t cr = whole.find('\r'); cr != std::string_view::npos; cr = whole.find('\r', start)) {
+        buffer.append(whole.substr(start, cr - start));
         buffer += '\n';
-        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = cr + 1;
+        if (start < whole.size() && whole[start] == '\n') ++start;
     }
+    buffer.append(whole.substr(start));
     buffer.append(8, '\0');
     return buffer;
 }
@@ -210,20 +210,22 @@ int RestReader::ReadAlbumList(std::string fileName) {
     const TiXmlElement* root = document_.FirstChildElement();
     const TiXmlElement* albums = root ? root->FirstChildElement("albums") : nullptr;
     const TiXmlElement* element = albums ? albums->FirstChildElement("album") : nullptr;
-    for (int i = 0; element && i < MaxAlbums; ++i, element = element->NextSiblingElement()) {
+    for (int i = 0; element; ++i, element = element->NextSiblingElement()) {
         AlbumInfo& album = catalogue_.albums[i];
         catalogue_.albumCount = i + 1;
         album.id = AttributeOf(element, "id").bytes;
         album.photoCount = PhotoCountOf(element);
         Utf8Text title;
         if (TextOf(element->FirstChildElement("title"), title)) album.title = Utf8ToGbk(title);
-        catalogue_.photoTotal += album.photoCount;
+        int& total = catalogue_.photoTotal;
+        total = album.photoCount > INT_MAX - total ? INT_MAX : total + album.photoCount;
     }
     return catalogue_.albumCount;
 }
 
 int RestReader::ReadAlbumPhotos(std::string fileName, int albumIndex) {
-    if (albumIndex < 0 || albumIndex >= MaxAlbums || !Load(fileName)) return 0;
+    // Only an album the list filled: a record is never made for an index the caller chose.
+    if (albumIndex < 0 || albumIndex >= catalogue_.albums.highWater() || !Load(fileName)) return 0;
     const TiXmlElement* root = document_.FirstChildElement();
     const TiXmlElement* album = root ? root->FirstChildElement("album") : nullptr;
     const TiXmlElement* photos = album ? album->FirstChildElement("photos") : nullptr;
@@ -242,13 +244,14 @@ int RestReader::ReadAlbumPhotos(std::string fileName, int albumIndex) {
 }
 
 int RestReader::ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex) {
-    if (albumIndex < 0 || albumIndex >= MaxAlbums || photoIndex < 0 || photoIndex >= MaxPhotosPerAlbum)
-        return 0;
-    if (!Load(fileName)) return 0;
+    // Only a photo record that is held, as for ReadAlbumPhotos.
+    if (albumIndex < 0 || albumIndex >= catalogue_.albums.highWater()) return 0;
+    PhotoRecords& photos = catalogue_.albums[albumIndex].photos;
+    if (photoIndex < 0 || photoIndex >= photos.highWater() || !Load(fileName)) return 0;
     const TiXmlElement* root = document_.FirstChildElement();
     const TiXmlElement* element = root ? root->FirstChildElement("photo") : nullptr;
     if (!element) return 0;
-    PhotoInfo& photo = catalogue_.albums[albumIndex].photos[photoIndex];
+    PhotoInfo& photo = photos[photoIndex];
     photo.secret = AttributeOf(element, "secret").bytes;
     Utf8Text description;
     if (TextOf(element->FirstChildElement("description"), description))

@@ -36,11 +36,12 @@ class RestReader {
     std::string ReadError(std::string fileName);
     // The user id (empty when none); sets userId, and userName when the answer names the user.
     std::string ReadUser(std::string fileName);
-    // Replaces the albums by those of the list; returns the new albumCount (0 when unreadable).
+    // Replaces the albums by every album of the list; returns the new albumCount (0 when unreadable).
     int ReadAlbumList(std::string fileName);
-    // Fills at most photoCount photos of the album and sets its listedCount; returns how many it filled.
+    // Fills at most photoCount photos of the album and sets its listedCount; returns how many it filled
+    // (0 for an album the list did not fill).
     int ReadAlbumPhotos(std::string fileName, int albumIndex);
-    // Sets secret and description of one photo; 1 when the answer held a photo, else 0.
+    // Sets secret and description of one photo record held; 1 when the answer held a photo, else 0.
     int ReadPhotoInfo(std::string fileName, int albumIndex, int photoIndex);
 
   private:

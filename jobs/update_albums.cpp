@@ -17,6 +17,9 @@
 #include "platform/folder_lock.h"
 #include "platform/text_format.h"
 
+static_assert(HttpDownloader::DownloadBufferSize >= RestReader::kMaxAnswerBytes,
+              "an answer the readers take must not be refused as a download");
+
 namespace {
 
 const char kNetworkError[] = "网络错误。请检查网络是否连通，HTTP代理是否设置正确!";

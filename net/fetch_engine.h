@@ -70,8 +70,9 @@ std::string UrlHost(const std::string& url);
 
 class FetchEngine {
   public:
-    // The largest body kept in memory.
-    static constexpr long DownloadBufferSize = 1024000;
+    // The largest body kept in memory: the largest answer the readers take, so that no photo list is
+    // refused for its length.
+    static constexpr long DownloadBufferSize = 16L * 1024 * 1024;
     // The largest body a sink is given in one answer.
     static constexpr long long MaxSinkBytes = 64LL * 1024 * 1024;
     static constexpr int DefaultConnections = 4;

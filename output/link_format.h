@@ -24,8 +24,12 @@ std::string PictureAddress(std::string_view baseUrl, int sizeIndex);
 // The text with "&", "<", ">", '"' and "'" written as HTML character references.
 std::string HtmlEscape(std::string_view text);
 
+// The address with every byte percent-encoded that is not a URL character or could end a string or an
+// attribute around it: blanks, quotes, "<", ">", "\", "`", control bytes and bytes over 0x7E.
+std::string PageSafeAddress(std::string_view address);
+
 // How a photo's fields go into a template: as they are (the clipboard and the preview, which users
-// paste into other sites' editors), or escaped for the report pages.
+// paste into other sites' editors), or escaped for the report pages, the address made page-safe first.
 enum class FieldText { AsIs, HtmlEscaped };
 
 // The template with "$url" (in the size given, 0 to 3), "$title", "$description" and "$secret"

@@ -43,7 +43,7 @@ PageWrite WriteIndexPage(const AlbumCatalogue& catalogue, const std::string& use
         "<table border=1 cellspacing=0 cellpadding=0 style='margin-left:.75pt; "
         "border-collapse:collapse;border:none;mso-border-alt:solid windowtext .5pt; "
         "mso-padding-alt:2.85pt 5.4pt 2.85pt 5.4pt'>\r\n";
-    for (int i = 0; i < catalogue.albumCount && i < MaxAlbums; ++i) {
+    for (int i = 0; i < catalogue.albumCount; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
         // An album whose id cannot name a file has no pages to link.
         const bool linked = IsSafeFileId(album.id.view());

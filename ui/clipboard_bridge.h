@@ -1,5 +1,5 @@
 #pragma once
-// The object behind the preview page's clipboardData: the page may put text on the clipboard, and
+// The object behind the preview pane's double click: its script may put text on the clipboard, and
 // nothing else.
 #include <QObject>
 #include <QString>
@@ -9,7 +9,7 @@ class ClipboardBridge : public QObject {
   public:
     using QObject::QObject;
 
-    // clipboardData.setData(format, text): only the text formats are taken.
+    // Puts the text on the clipboard, as clipboardData.setData does: only the text formats are taken.
     Q_INVOKABLE bool setData(const QString& format, const QString& text);
 
   signals:

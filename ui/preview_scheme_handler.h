@@ -1,6 +1,7 @@
 #pragma once
 // Serves the preview page, and nothing but that one file, under the application's own URL scheme, so
-// that it is read as GBK whatever its bytes and has no access to other local files.
+// that it is read as GBK whatever its bytes and has no access to other local files. The pane gets it
+// with a policy that runs none of its script and with its pictures loading lazily; the file stays.
 #include <QString>
 #include <QWebEngineUrlSchemeHandler>
 

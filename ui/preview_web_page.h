@@ -18,5 +18,8 @@ class PreviewWebPage : public QWebEnginePage {
   protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
     void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
+    // Dropped: every load reports the page's script refused, as it is meant to be.
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                  const QString&) override {}
     QWebEnginePage* createWindow(WebWindowType type) override;
 };

@@ -21,26 +21,45 @@
 
 namespace {
 
-// The old clipboardData global of the page's clip(), frozen so that the page cannot replace it.
-const char kClipboardScript[] = R"JS(
+// The preview's double click, done by the program's own script, as the page's script never runs (the
+// scheme handler serves it with a policy against that; switching script off instead would also stop
+// the pictures' lazy loading). An element's ondblclick of the form clip("text") puts the text on the
+// clipboard, then shows the alert that the page's clip() holds, if it holds one. The page's clip() is
+// in its first script: a title's script comes later.
+const char kDoubleClickScript[] = R"JS(
 (function () {
   var bridge = null, pending = [];
   new QWebChannel(qt.webChannelTransport, function (channel) {
     bridge = channel.objects.clipboard;
-    pending.forEach(function (p) { bridge.setData(p[0], p[1]); });
+    pending.forEach(function (text) { bridge.setData('text', text); });
     pending = [];
   });
-  var clipboardData = Object.freeze({
-    setData: function (format, text) {
-      format = String(format); text = String(text);
-      if (bridge) bridge.setData(format, text); else pending.push([format, text]);
-      return true;
-    },
-    getData: function () { return ''; },
-    clearData: function () { return false; }
-  });
-  Object.defineProperty(window, 'clipboardData',
-                        { value: clipboardData, writable: false, configurable: false });
+  // A string literal's body as the script engine reads it.
+  function unquote(body) {
+    return body.replace(/\\(u[0-9a-fA-F]{4}|x[0-9a-fA-F]{2}|[\s\S])/g, function (all, e) {
+      if (e.length > 1) return String.fromCharCode(parseInt(e.slice(1), 16));
+      return { n: '\n', r: '\r', t: '\t', b: '\b', f: '\f', v: '\v', '0': '\0' }[e] || e;
+    });
+  }
+  function clipArgument(handler) {
+    var call = /^\s*(?:javascript:)?\s*clip\(\s*(["'])([\s\S]*)\1\s*\)\s*;?\s*$/.exec(handler || '');
+    return call ? unquote(call[2]) : null;
+  }
+  function alertText() {
+    var script = document.scripts[0];
+    var clip = script && /function\s+clip\s*\([^)]*\)\s*\{([\s\S]*?)\}/.exec(script.text);
+    var alert = clip && /alert\(\s*(["'])([\s\S]*?)\1\s*\)/.exec(clip[1]);
+    return alert ? unquote(alert[2]) : null;
+  }
+  document.addEventListener('dblclick', function (event) {
+    for (var node = event.target; node && node.nodeType === 1; node = node.parentNode) {
+      var text = clipArgument(node.getAttribute('ondblclick'));
+      if (text === null) continue;
+      if (bridge) bridge.setData('text', text); else pending.push(text);
+      var message = alertText();
+      if (message !== null) window.alert(message);
+    }
+  }, true);
 })();
 )JS";
 
@@ -72,11 +91,11 @@ CWebBrowser2::CWebBrowser2(QWidget* parent)
     profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
 
     QWebEngineScript script;
-    script.setName(QStringLiteral("clipboardData"));
+    script.setName(QStringLiteral("doubleClick"));
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(false);
-    script.setSourceCode(ChannelScriptSource() + QString::fromUtf8(kClipboardScript));
+    script.setSourceCode(ChannelScriptSource() + QString::fromUtf8(kDoubleClickScript));
     profile_->scripts()->insert(script);
 
     page_ = new PreviewWebPage(profile_, this);
@@ -89,7 +108,7 @@ CWebBrowser2::CWebBrowser2(QWidget* parent)
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     settings->setAttribute(QWebEngineSettings::AllowRunningInsecureContent, false);
     channel_->registerObject(QStringLiteral("clipboard"), bridge_);
-    page_->setWebChannel(channel_, QWebEngineScript::MainWorld);
+    page_->setWebChannel(channel_, QWebEngineScript::ApplicationWorld);
     page_->alertHandler = [this](const QString& text) {
         ShowMessage(this, text, QString(), QMessageBox::Warning);
     };

@@ -1,6 +1,7 @@
 #pragma once
-// The preview pane: shows the preview file, with its remote pictures, its clip() reaching the
-// clipboard, and nothing else of the local machine or the network within its reach.
+// The preview pane: shows the preview file with its remote pictures, loaded as they scroll into view.
+// The page's own script never runs; the pane's own script does what a double click on clip("...")
+// promises (the clipboard, the page's alert). Nothing else of the machine or the network is in reach.
 #include <QWebEngineView>
 #include <functional>
 #include <string>

@@ -8,8 +8,9 @@
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir(const std::string& prefix) {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
+TempDir::TempDir(const std::string& prefix, const std::string& parent) {
+    const fs::path folder = parent.empty() ? fs::temp_directory_path() : fs::path(parent);
+    std::string pattern = (folder / (prefix + "-XXXXXX")).string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder " + pattern);
     path_ = pattern;
     // 0755 as mkdir makes a folder, not mkdtemp's 0700: tests run the programs as another user in it.

@@ -5,9 +5,9 @@
 
 class TempDir {
   public:
-    // Creates PREFIX-XXXXXX under the system's temporary folder ($TMPDIR or /tmp), mode 0755. Throws
-    // std::runtime_error when it cannot.
-    explicit TempDir(const std::string& prefix = "albumtest");
+    // Creates PREFIX-XXXXXX under `parent`, else under the system's temporary folder ($TMPDIR or /tmp),
+    // mode 0755. Throws std::runtime_error when it cannot.
+    explicit TempDir(const std::string& prefix = "albumtest", const std::string& parent = {});
     // Removes the folder, also below folders a test left without permissions.
     ~TempDir();
     TempDir(const TempDir&) = delete;

@@ -10,6 +10,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 
 #include "platform/codepage.h"
 #include "ui/album_browser_dlg.h"
@@ -146,7 +147,8 @@ bool WaitForLoad(CWebBrowser2* browser) {
 QVariant RunScript(CWebBrowser2* browser, const QString& script) {
     bool done = false;
     QVariant result;
-    browser->page()->runJavaScript(script, [&](const QVariant& value) {
+    // A world of its own: the page's world runs no script, and the application's holds the pane's.
+    browser->page()->runJavaScript(script, QWebEngineScript::UserWorld, [&](const QVariant& value) {
         result = value;
         done = true;
     });

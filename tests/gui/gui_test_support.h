@@ -95,7 +95,7 @@ bool ShowMainWindow(CAlbumBrowserDlg& window);
 
 // Waits for the next page load of the pane; false when none comes.
 bool WaitForLoad(CWebBrowser2* browser);
-// Runs script in the pane's page and waits for its result.
+// Runs script on the pane's page (in a world of the tests' own) and waits for its result.
 QVariant RunScript(CWebBrowser2* browser, const QString& script);
 // A double click on a point of the page, as the user makes it.
 void DoubleClickPage(CWebBrowser2* browser, const QPoint& point);

@@ -1,5 +1,6 @@
-// The preview pane: the page read as GBK, remote pictures shown, clip() reaching the clipboard with
-// its alert, and a hostile page kept away from local files and from navigating the pane.
+// The preview pane: the page read as GBK, remote pictures shown as they scroll into view, the double
+// click reaching the clipboard with its alert, and a hostile page running no script, kept away from
+// local files and from navigating the pane.
 #include <QClipboard>
 #include <QSignalSpy>
 #include <QUrl>
@@ -62,10 +63,16 @@ class PreviewPaneTest : public QObject {
         QVERIFY(pictures.requests() >= 3);
     }
 
-    void doubleClickCopiesTheAddressAndAlerts() {
+    // The title's script would alert, retitle the page and replace the clipboard object; the address
+    // holds what would close the clip() string in the page's own script. Only the pane's copy runs.
+    void doubleClickCopiesTheAddressAndAlertsWhileThePageRunsNoScript() {
         PictureServer pictures;
         AlbumCatalogue catalogue;
-        FillAlbum(catalogue, pictures.baseUrl().toStdString(), 1, Gbk("一"));
+        FillAlbum(catalogue, pictures.baseUrl().toStdString(), 1,
+                  "<script>document.title='owned';alert('owned');"
+                  "window.clipboardData={setData:function(){document.title='stolen';}};</script>");
+        const std::string address = pictures.baseUrl().toStdString() + "/d/f0\");document.title=(\"x";
+        catalogue.albums[0].photos[0].url = address;
         for (const bool alert : {true, false}) {
             CWebBrowser2 pane;
             QStringList alerts;
@@ -79,7 +86,7 @@ class PreviewPaneTest : public QObject {
                                          .toList();
             QCOMPARE(box.size(), 2);
             DoubleClickPage(&pane, QPoint(box[0].toInt(), box[1].toInt()));
-            const QString expected = pictures.baseUrl() + "/d/f0/small.jpg";
+            const QString expected = QString::fromStdString(address + "/small.jpg");
             QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), expected, 30000);
             if (alert) {
                 QTRY_COMPARE_WITH_TIMEOUT(alerts.size(), 1, 30000);
@@ -88,21 +95,8 @@ class PreviewPaneTest : public QObject {
                 QTest::qWait(200);
                 QVERIFY(alerts.isEmpty());
             }
+            QCOMPARE(RunScript(&pane, "document.title").toString(), QString());
         }
-    }
-
-    void clipboardDataCannotBeReplacedByThePage() {
-        AlbumCatalogue catalogue;
-        FillAlbum(
-            catalogue, "http://127.0.0.1:9", 1,
-            "<script>try{window.clipboardData={setData:function(){document.title='stolen';}};}catch(e){}"
-            "</script>");
-        CWebBrowser2 pane;
-        pane.SetAlertHandler([](const QString&) {});
-        Show(pane, catalogue, true);
-        RunScript(&pane, "clip('kept')");
-        QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::clipboard()->text(), QStringLiteral("kept"), 30000);
-        QVERIFY(RunScript(&pane, "document.title").toString() != QStringLiteral("stolen"));
     }
 
     void hostileTitleCannotReadFilesOrNavigate() {
@@ -112,24 +106,28 @@ class PreviewPaneTest : public QObject {
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("top secret");
         }
-        const QString fileUrl = QUrl::fromLocalFile(secret).toString();
+        const std::string fileUrl = QUrl::fromLocalFile(secret).toString().toStdString();
         FakeXdgOpen opener;
-        const std::string script =
-            "<script>window.probe=[];"
-            "fetch('" +
-            fileUrl.toStdString() +
-            "').then(r=>r.text()).then(t=>probe.push('fetch:'+t),"
-            "e=>probe.push('fetch-blocked'));"
-            "var x=new XMLHttpRequest();try{x.open('GET','" +
-            fileUrl.toStdString() +
-            "',false);x.send();"
-            "probe.push('xhr:'+x.responseText);}catch(e){probe.push('xhr-blocked');}"
-            "fetch('http://127.0.0.1:9/steal').then(()=>probe.push('net'),()=>probe.push('net-blocked'));"
+        // A refresh navigates without script.
+        const std::string title =
+            "<meta http-equiv='refresh' "
+            "content='0;url=http://evil.example/'><script>document.body.setAttribute('data-ran','1');"
             "setTimeout(function(){location.href='http://evil.example/';},50);</script>";
         AlbumCatalogue catalogue;
-        FillAlbum(catalogue, "http://127.0.0.1:9", 1, script);
+        FillAlbum(catalogue, "http://127.0.0.1:9", 1, title);
         CWebBrowser2 pane;
         Show(pane, catalogue, true);
+        // Script on the page, as the pane's own runs, reaches neither local files nor other hosts.
+        RunScript(&pane,
+                  QString::fromStdString(
+                      "window.probe=[];fetch('" + fileUrl +
+                      "').then(r=>r.text()).then(t=>probe.push('fetch:'+t),e=>probe.push('fetch-blocked'));"
+                      "var x=new XMLHttpRequest();try{x.open('GET','" +
+                      fileUrl +
+                      "',false);x.send();probe.push('xhr:'+x.responseText);}"
+                      "catch(e){probe.push('xhr-blocked');}"
+                      "fetch('http://127.0.0.1:9/steal').then(()=>probe.push('net'),"
+                      "()=>probe.push('net-blocked'));"));
         QTRY_COMPARE_WITH_TIMEOUT(RunScript(&pane, "window.probe.length").toInt(), 3, 30000);
         const QString probe = RunScript(&pane, "window.probe.join(',')").toString();
         QVERIFY2(!probe.contains("top secret"), qPrintable(probe));
@@ -137,10 +135,26 @@ class PreviewPaneTest : public QObject {
             probe.contains("fetch-blocked") && probe.contains("xhr-blocked") && probe.contains("net-blocked"),
             qPrintable(probe));
         QTest::qWait(300);
-        // The pane keeps its own page; a script's navigation opens nothing either.
+        // The pane keeps its own page, and the title's script never ran.
         QCOMPARE(pane.url().scheme(), QStringLiteral("albumpreview"));
-        QVERIFY(RunScript(&pane, "window.probe !== undefined").toBool());
+        QVERIFY(!RunScript(&pane, "document.body.hasAttribute('data-ran')").toBool());
         QVERIFY(opener.Opened().isEmpty());
+    }
+
+    // An album far longer than the pane fetches the pictures near the view, the others once scrolled to.
+    void picturesLoadAsTheyScrollIntoView() {
+        PictureServer pictures;
+        AlbumCatalogue catalogue;
+        const int n = 400;
+        FillAlbum(catalogue, pictures.baseUrl().toStdString(), n, Gbk("一"));
+        CWebBrowser2 pane;
+        Show(pane, catalogue, false);
+        QTRY_VERIFY_WITH_TIMEOUT(RunScript(&pane, "document.images[0].naturalWidth > 0").toBool(), 30000);
+        QTest::qWait(500);
+        QVERIFY2(pictures.requests() < n / 2, qPrintable(QString::number(pictures.requests())));
+        RunScript(&pane, "document.images[document.images.length - 1].scrollIntoView()");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            RunScript(&pane, "document.images[document.images.length - 1].naturalWidth > 0").toBool(), 30000);
     }
 
     void followedLinkOpensInTheSystemBrowser() {

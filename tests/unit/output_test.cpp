@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <regex>
+
 #include "catalogue/album_catalogue.h"
 #include "catalogue/zorbi_service.h"
 #include "output/link_format.h"
@@ -63,6 +65,23 @@ TEST_F(OutputTest, VariablesAreReplacedInOrderAndValuesAreScannedOnlyByLaterOnes
     EXPECT_EQ(ExpandTemplate(p, "$title", 0), "T:D:$title S:$url $no $url");
     EXPECT_EQ(ExpandTemplate(p, "$urlx $titles $nope $", 0),
               "U/small.jpgx T:D:$title S:$url $no $urls $nope $");
+}
+
+// Values that complete a name begun by a "$" of the template: the name is replaced as well.
+TEST_F(OutputTest, ANameMadeOfTemplateTextAndAValueIsReplacedToo) {
+    PhotoInfo p;
+    p.url = "itle";
+    p.title = "secret";
+    p.description = "D";
+    p.secret = "S";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"$t$url", "secret/small.jpg"},  // "$t" + "itle/small.jpg" names the title
+        {"$$title", "S"},                // "$" + "secret" names the secret
+        {"$$url|$no $", "$itle/small.jpg|$no $"},
+        {"$d$title $x", "$dsecret $x"},
+        {"$title$", "secret$"},
+    };
+    for (const auto& [templ, expanded] : cases) EXPECT_EQ(ExpandTemplate(p, templ, 0), expanded) << templ;
 }
 
 TEST_F(OutputTest, LinkListNumbersAfterExpansion) {
@@ -160,6 +179,40 @@ TEST_F(OutputTest, ReportPagesEscapeServiceTextsAndListOnlyFilledRecords) {
     EXPECT_NE(page.find("<p>1 a&amp;b &quot;q&quot; &#39;x&#39;|</p>\r\n<p>2 |</p>\r\n</div>"),
               std::string::npos);
     EXPECT_EQ(BuildLinkList(album, "$no $title|", 0), "1 a&b \"q\" 'x'|<br>\r\n2 |<br>\r\n");
+}
+
+// A picture address in a report page is percent-encoded where it could end a string or an attribute,
+// then escaped for HTML; the clipboard's lists keep it as it is.
+TEST_F(OutputTest, ReportPagesEncodeAddressCharactersThatCouldEndAString) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a b", "a%20b"},
+        {"a\"b", "a%22b"},
+        {"a'b", "a%27b"},
+        {"<a>", "%3Ca%3E"},
+        {"a\\b", "a%5Cb"},
+        {"a`b", "a%60b"},
+        {"\r\n\t\x01\x7F", "%0D%0A%09%01%7F"},
+        {"\xE4\xB8\xAD", "%E4%B8%AD"},
+        {"{|}^", "%7B%7C%7D%5E"},
+        {"h:8/-_.~?g=h&i=%41;,+*!$()@[]#s", "h:8/-_.~?g=h&amp;i=%41;,+*!$()@[]#s"}};
+    for (const auto& [address, inPage] : cases) {
+        PhotoInfo p;
+        p.url = address;
+        EXPECT_EQ(ExpandTemplate(p, "$url", 0, FieldText::HtmlEscaped), inPage + std::string("/small.jpg"));
+        EXPECT_EQ(ExpandTemplate(p, "$url", 0), address + std::string("/small.jpg"));
+    }
+}
+
+// The preview format's ondblclick in an album page: a string that holds no quote, backslash or
+// character reference (which the browser would undo) cannot be closed by the address.
+TEST_F(OutputTest, AddressInAnAlbumPageCannotCloseTheClipString) {
+    catalogue->albums[0].photos[0].url = "H/d\");alert(1);//'\\";
+    WriteAlbumPages(catalogue->albums[0], dir.path(), FormatTemplates()[3]);
+    const std::string page = ReadFile(AlbumPagePath(dir.path(), "a1", 0));
+    std::smatch call;
+    ASSERT_TRUE(
+        std::regex_search(page, call, std::regex(R"re(ondblclick='javascript:clip\("([^"\\&]*)"\)')re")));
+    EXPECT_EQ(call[1], "H/d%22);alert(1);//%27%5C/small.jpg");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "test_support.h"
 
 namespace {
@@ -50,7 +52,7 @@ TEST_F(RestReaderTest, ReadUserFailuresLeaveTheCatalogueAlone) {
 
 TEST_F(RestReaderTest, ReadAlbumListParsesCountsTheWayAtoiDoes) {
     ASSERT_EQ(reader.ReadAlbumList(DataFile("list.xml")), 5);
-    const AlbumInfo* albums = catalogue->albums.get();
+    const RecordTable<AlbumInfo>& albums = catalogue->albums;
     EXPECT_EQ(albums[0].id, "72157600001");
     EXPECT_EQ(albums[0].title, G("西湖春色"));
     EXPECT_EQ(albums[0].photoCount, 12);
@@ -81,19 +83,38 @@ TEST_F(RestReaderTest, ANewListLeavesNothingOfTheLastOneBehind) {
     EXPECT_EQ(reader.ReadAlbumList(DataFile("broken.xml")), 0);
 }
 
-TEST_F(RestReaderTest, ReadAlbumListStaysWithinTheTables) {
-    std::string xml = "<rsp><albums>";
-    for (int i = 0; i < MaxAlbums + 5; ++i) {
-        xml += "<album id=\"a" + std::to_string(i) + "\" photos=\"" +
-               (i == 0 ? "99999999999999999999" : "2000") + "\"/>";
+TEST_F(RestReaderTest, NothingIsCutAndNoAnnouncedCountIsAllocated) {
+    // 1,500 albums: the first announces more photos than an int holds, the second 2,000,000,000.
+    std::string list = "<rsp><albums>";
+    for (int i = 0; i < 1500; ++i) {
+        const char* count = i == 0 ? "99999999999999999999" : i == 1 ? "2000000000" : "3000";
+        list += "<album id=\"a" + std::to_string(i) + "\" photos=\"" + count + "\"/>";
     }
-    xml += "</albums></rsp>";
-    WriteFile(dir / "big.xml", xml);
-    EXPECT_EQ(reader.ReadAlbumList(dir / "big.xml"), MaxAlbums);
-    EXPECT_EQ(catalogue->albumCount, MaxAlbums);
-    EXPECT_EQ(catalogue->albums[0].photoCount, MaxPhotosPerAlbum);
-    EXPECT_EQ(catalogue->albums[MaxAlbums - 1].id, "a1023");
-    EXPECT_EQ(catalogue->photoTotal, MaxAlbums * MaxPhotosPerAlbum);
+    WriteFile(dir / "list.xml", list + "</albums></rsp>");
+    ASSERT_EQ(reader.ReadAlbumList(dir / "list.xml"), 1500);
+    EXPECT_EQ(catalogue->albums[1499].id, "a1499");
+    EXPECT_EQ(catalogue->albums[0].photoCount, INT_MAX);
+    EXPECT_EQ(catalogue->photoTotal, INT_MAX);  // held there, not wrapped round
+
+    const auto photoList = [](int photos) {
+        std::string xml = "<rsp><album><photos>";
+        for (int p = 0; p < photos; ++p) xml += "<photo id=\"p" + std::to_string(p) + "\"/>";
+        return xml + "</photos></album></rsp>";
+    };
+    WriteFile(dir / "three.xml", photoList(3));
+    WriteFile(dir / "many.xml", photoList(3001));
+    EXPECT_EQ(reader.ReadAlbumPhotos(dir / "three.xml", 1), 3);
+    EXPECT_EQ(reader.ReadAlbumPhotos(dir / "many.xml", 2), 3000);
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 2, 2999), 1);
+    EXPECT_EQ(catalogue->albums[2].photos[2999].secret, "9f8e7d");
+
+    // Past the records held: refused for writing, empty for reading, and nothing grows.
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 1, 3), 0);
+    EXPECT_EQ(reader.ReadAlbumPhotos(dir / "many.xml", 1500), 0);
+    const AlbumCatalogue& held = *catalogue;
+    EXPECT_TRUE(held.albums[1500].photos[1999999999].id.empty());
+    EXPECT_EQ(held.albums.highWater(), 1500);
+    EXPECT_EQ(held.albums[1].photos.highWater(), 3);
 }
 
 TEST_F(RestReaderTest, ReadAlbumPhotosIsBoundByTheAnnouncedCount) {
@@ -115,7 +136,7 @@ TEST_F(RestReaderTest, ReadAlbumPhotosIsBoundByTheAnnouncedCount) {
     EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("error.xml"), 0), 0);
     EXPECT_EQ(reader.ReadAlbumPhotos(dir / "missing.xml", 0), 0);
     EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), -1), 0);
-    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), MaxAlbums), 0);
+    EXPECT_EQ(reader.ReadAlbumPhotos(DataFile("photos.xml"), 3), 0);  // past the list
 }
 
 TEST_F(RestReaderTest, PhotoWithoutDirAndFilenameHasTwoSlashes) {
@@ -137,7 +158,7 @@ TEST_F(RestReaderTest, ReadPhotoInfoSetsSecretAndDescription) {
 
     EXPECT_EQ(reader.ReadPhotoInfo(DataFile("user.xml"), 3, 5), 0);
     EXPECT_EQ(reader.ReadPhotoInfo(DataFile("empty.xml"), 3, 5), 0);
-    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 3, MaxPhotosPerAlbum), 0);
+    EXPECT_EQ(reader.ReadPhotoInfo(DataFile("info.xml"), 3, 6), 0);  // past the records held
     EXPECT_EQ(photo.secret, "s2");
 }
 

@@ -35,6 +35,7 @@ Prints "listening on http://127.0.0.1:PORT" on stdout, then one line per request
   --port N            port to listen on; 0 (the default) picks a free one
   --big-albums N      albums of user "big" (default 20)
   --big-photos N      photos per album of user "big" (default 250)
+  --big-extra-album N one more album of user "big", after the others, with N photos (default 0: none)
   --raw DIR           answer REST requests from files instead of the sample world: the answer to
                       METHOD with query value VALUE is DIR/METHOD/VALUE.xml, sent as it is; a missing
                       file gives the service's error answer (stat="fail") with status 200
@@ -202,6 +203,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         } else if (name == "--big-photos") {
             ok = ParseLong(value, 0, number) && number <= 99999;
             options.world.bigPhotos = static_cast<int>(number);
+        } else if (name == "--big-extra-album") {
+            ok = ParseLong(value, 0, number) && number <= 99999;
+            options.world.bigExtraPhotos = static_cast<int>(number);
         } else if (name == "--latency-ms") {
             ok = ParseLong(value, 0, number) && number <= 3600000;
             options.latencyMs = static_cast<int>(number);
@@ -253,6 +257,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
     }
     if (options.failAnswer && options.badAnswer != BadAnswer::kNone) {
         std::cerr << "zorbi-demo-service: --bad-answer and --fail-answer exclude each other\n";
+        return 2;
+    }
+    if (options.world.bigExtraPhotos > 0 && options.world.bigAlbums >= 99999) {
+        std::cerr << "zorbi-demo-service: --big-extra-album needs --big-albums below 99999\n";  // 5-digit ids
         return 2;
     }
     return 0;

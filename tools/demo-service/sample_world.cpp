@@ -121,16 +121,17 @@ int SampleWorld::UserIndexById(const std::string& userId) const {
 
 int SampleWorld::AlbumCount(int user) const {
     if (user == kDemo) return kDemoAlbumCount;
-    if (user == kBig) return size_.bigAlbums;
+    if (user == kBig) return size_.bigAlbums + (size_.bigExtraPhotos > 0 ? 1 : 0);
     return 0;
 }
 
 int SampleWorld::ListedPhotos(int user, int album) const {
-    return user == kDemo ? kDemoAlbums[album].listed : size_.bigPhotos;
+    if (user == kDemo) return kDemoAlbums[album].listed;
+    return album < size_.bigAlbums ? size_.bigPhotos : size_.bigExtraPhotos;
 }
 
 int SampleWorld::AnnouncedPhotos(int user, int album) const {
-    return user == kDemo ? kDemoAlbums[album].announced : size_.bigPhotos;
+    return user == kDemo ? kDemoAlbums[album].announced : ListedPhotos(user, album);
 }
 
 std::string SampleWorld::FindByUsername(const std::string& userName) const {

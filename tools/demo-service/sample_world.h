@@ -6,6 +6,7 @@
 struct SampleWorldSize {
     int bigAlbums = 20;
     int bigPhotos = 250;
+    int bigExtraPhotos = 0;  // photos of one more album of user "big" after the others; 0: none
 };
 
 class SampleWorld {
