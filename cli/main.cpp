@@ -15,6 +15,7 @@
 #include "catalogue/app_settings.h"
 #include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
+#include "jobs/sidecar_job.h"
 #include "jobs/update_albums.h"
 #include "net/percent_encode.h"
 #include "output/link_format.h"
@@ -30,9 +31,11 @@ constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSomePicturesFai
               kExitInterrupted = 130;
 
 const char kUsage[] =
-    "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N]\n"
+    "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N] [--no-gallery]\n"
     "                                                  download USER's albums into the cache, then rebuild\n"
-    "       albumbrowser-cli rebuild USER [--quiet]    rebuild USER's catalogue and pages from the cache\n"
+    "       albumbrowser-cli rebuild USER [--quiet] [--no-gallery]\n"
+    "                                                  rebuild USER's catalogue and pages from the cache\n"
+    "       albumbrowser-cli sidecars USER             write the XMP sidecars of USER's saved pictures\n"
     "       albumbrowser-cli preview USER [--album N] [--size N] [--format N | --template TEXT] "
     "[--no-alert]\n"
     "                                                  write temp.htm for one album and print its path\n"
@@ -42,7 +45,8 @@ const char kUsage[] =
     "       albumbrowser-cli --help | --version        show this text or the version\n"
     "Sizes: 0 small, 1 medium, 2 big, 3 original. Formats: 0 URL, 1 UBB, 2 HTML, 3 preview, 4 custom.\n"
     "--pictures LIST saves the pictures of the sizes listed (e.g. 2,3; empty for none) in this run;\n"
-    "--connections N (1 to 16) sets the parallel connections per host for this run.\n"
+    "--connections N (1 to 16) sets the parallel connections per host for this run; --no-gallery\n"
+    "leaves USER/gallery as it is in this run.\n"
     "-C DIR or --data-dir DIR, before or after the command, runs in DIR (made when missing). Without\n"
     "it: the current folder when it holds config.ini, else $XDG_DATA_HOME/albumbrowser\n"
     "(~/.local/share/albumbrowser). Ctrl+C once interrupts a job, twice ends the program.\n";
@@ -68,11 +72,12 @@ std::optional<int> ParseIndex(const std::string& text) {
 // What the command line asks for, its values checked before any folder is touched. Texts are UTF-8 as
 // typed.
 struct Request {
-    std::string command;  // update, rebuild, preview, users; empty when none was given
+    std::string command;  // update, rebuild, preview, users, sidecars; empty when none was given
     std::string action;   // users: add or delete; empty to list
     std::string user;     // USER, or the NAME of users add/delete
     std::optional<std::string> dataDir;
     bool quiet = false;
+    bool noGallery = false;
     std::optional<unsigned> pictureSizes;  // for this run only: the record is not saved by a job
     std::optional<int> connections;
     int album = 0, size = 2, format = PreviewFormatIndex;
@@ -103,8 +108,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
         command->add_flag("--quiet", request.quiet);
         command->add_option_function<std::string>("--pictures", keep(pictures));
         command->add_option_function<std::string>("--connections", keep(connections));
+        command->add_flag("--no-gallery", request.noGallery);
         commands.push_back(command);
     }
+    CLI::App* sidecars = app.add_subcommand("sidecars");
+    sidecars->add_option("USER", request.user)->required();
+    commands.push_back(sidecars);
     CLI::App* preview = app.add_subcommand("preview");
     preview->add_option("USER", request.user)->required();
     preview->add_option_function<std::string>("--album", keep(album));
@@ -240,6 +249,7 @@ int ExitStatus(JobOutcome outcome) {
 int UpdateCommand(AppSettings& settings, const Request& request) {
     if (request.pictureSizes) settings.pictureSizes = *request.pictureSizes;
     if (request.connections) settings.connections = *request.connections;
+    if (request.noGallery) settings.gallery = false;
     TerminalProgress progress(stderr, request.quiet);
     g_activeJob = &progress;
     auto catalogue = std::make_unique<AlbumCatalogue>();
@@ -337,5 +347,11 @@ int main(int argc, char** argv) {
 
     if (request.command == "preview") return PreviewCommand(settings, request);
     if (request.command == "users") return UsersCommand(settings, request, loadFailure);
+    if (request.command == "sidecars") {
+        TerminalProgress silent(stderr, true);
+        const JobOutcome outcome = WriteSidecarsOfUser(settings, Utf8ToGbk(request.user), silent);
+        PrintUtf8(stdout, silent.resultText);
+        return ExitStatus(outcome);
+    }
     return UpdateCommand(settings, request);
 }

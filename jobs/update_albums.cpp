@@ -10,8 +10,10 @@
 #include "archive/file_digest.h"
 #include "archive/ledger.h"
 #include "jobs/picture_backup.h"
+#include "output/gallery.h"
 #include "output/link_format.h"
 #include "output/report_writer.h"
+#include "output/sidecars.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
 #include "platform/folder_lock.h"
@@ -100,6 +102,7 @@ class UpdateRun {
     bool ReadDetailsStage();
     bool PicturesStage();
     bool WritePagesStage();
+    bool GalleryStage();
 
     const UpdateContext& c_;
     const bool fromCache_;
@@ -253,7 +256,7 @@ JobOutcome UpdateRun::RunStages() {
     if (!ReadUserStage()) return JobOutcome::Failed;
     if (!abandoned_ && !ReadListStage()) return JobOutcome::Failed;
     if (!abandoned_ && (!ReadPhotosStage() || !ReadDetailsStage())) return JobOutcome::Failed;
-    if (!PicturesStage() || !WritePagesStage()) return JobOutcome::Failed;
+    if (!PicturesStage() || !WritePagesStage() || !GalleryStage()) return JobOutcome::Failed;
     std::string summary =
         Format(GBK("共%d张图片，已读取%d张图片，其中%d张图片包含原图地址和描述信息").c_str(),
                catalogue.photoTotal, readCounter_, detailCounter_);
@@ -421,7 +424,28 @@ bool UpdateRun::PicturesStage() {
         ledger_->RecordFailure(failure.photoId, failure.size, failure.address, failure.reason);
     if (!WriteFailedList(userFolder_, pictures_.failures))
         return End(WriteFailedText(FailedListPath(userFolder_), errno));
-    return CommitLedger();
+    if (!CommitLedger()) return false;
+    if (!c_.settings.sidecars || c_.progress.interruptRequested) return true;
+    const SidecarWrite sidecars = WriteSidecars(userFolder_, c_.selectedUser, *ledger_);
+    return sidecars.ok() || End(sidecars.failure);
+}
+
+bool UpdateRun::GalleryStage() {
+    if (!c_.settings.gallery || c_.progress.interruptRequested) return true;
+    Ledger* ledger = ledger_.get();
+    std::unique_ptr<Ledger> opened;
+    if (!ledger) {
+        // A rebuild shows what updates recorded; a user no update has recorded has no gallery yet.
+        const std::string path = Ledger::PathFor(userFolder_);
+        if (!FileExists(path)) return true;
+        std::string error;
+        opened = Ledger::Open(path, &error, false);
+        if (!opened) return End(error);
+        ledger = opened.get();
+    }
+    c_.progress.SetText(GBK("正在生成相册画廊..."));
+    const GalleryBuild gallery = BuildGallery(userFolder_, c_.selectedUser, *ledger);
+    return gallery.ok() || End(gallery.failure);
 }
 
 void UpdateRun::RecordPicture(const std::string& photoId, int size, bool fresh) {

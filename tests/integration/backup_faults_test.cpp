@@ -43,12 +43,12 @@ std::string Unrecognised(const std::string& answer) {
 // Every file below a folder (relative path -> bytes); temporary files count, so a leftover shows.
 using Snapshot = std::map<std::string, std::string>;
 
-// Every file but the ledger, which records each run, failed ones too.
+// Every file but those that record each run, failed ones too.
 Snapshot TakeSnapshot(const fs::path& root) {
     Snapshot files;
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root, ignored))
-        if (entry.is_regular_file() && !entry.path().filename().string().starts_with("archive.sqlite"))
+        if (entry.is_regular_file() && !IsRunRecord(entry.path()))
             files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path());
     return files;
 }
