@@ -11,6 +11,7 @@
 #include "archive/ledger.h"
 #include "jobs/picture_backup.h"
 #include "output/gallery.h"
+#include "output/image_files.h"
 #include "output/link_format.h"
 #include "output/report_writer.h"
 #include "output/sidecars.h"
@@ -451,9 +452,13 @@ bool UpdateRun::GalleryStage() {
 void UpdateRun::RecordPicture(const std::string& photoId, int size, bool fresh) {
     // A picture there already is recorded once: when it was stored before the ledger existed.
     if (!fresh && recorded_.count({photoId, size})) return;
-    // Read back at once, while the bytes are still in memory.
-    const std::optional<FileDigest> digest = DigestFile(PicturePath(userFolder_, photoId, size));
-    if (digest) ledger_->RecordPicture(photoId, size, digest->bytes, digest->sha256);
+    // Read back at once, while the bytes are still in memory; the gallery needs the dimensions.
+    const std::string path = PicturePath(userFolder_, photoId, size);
+    const std::optional<FileDigest> digest = DigestFile(path);
+    if (!digest) return;
+    ledger_->RecordPicture(photoId, size, digest->bytes, digest->sha256);
+    if (const std::optional<ImageSize> dimensions = ReadImageSize(path))
+        ledger_->RecordDimensions(photoId, size, dimensions->width, dimensions->height);
     // A long stage commits now and then, so a kill loses little of what it recorded.
     const auto now = std::chrono::steady_clock::now();
     if (now - lastCommit_ > std::chrono::seconds(5)) {
