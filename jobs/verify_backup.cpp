@@ -108,6 +108,7 @@ class VerifyRun {
     VerifyResult result_;
     int done_ = 0, total_ = 0;
     int picturesGood_ = 0, answersGood_ = 0;
+    std::string networkError_;  // set once a repair's request found no network
     std::chrono::steady_clock::time_point lastCommit_;
 };
 
@@ -207,14 +208,14 @@ void VerifyRun::CommitNowAndThen() {
 void VerifyRun::CollectAnswers() {
     // Every answer in the cache is read; those the ledger's records rest on must be there.
     std::map<std::string, Answer> found;
-    const auto add = [&](Answer answer) {
-        auto [at, inserted] = found.emplace(answer.file, answer);
-        at->second.needed = at->second.needed || answer.needed;
+    const auto add = [&](const Answer& answer) {
+        Answer& entry = found.emplace(answer.file, answer).first->second;
+        entry.needed = entry.needed || answer.needed;
     };
     const std::vector<LedgerAlbum> albums = ledger_->Albums();
     const std::vector<LedgerPhoto> photos = ledger_->Photos();
     for (const char* file : {"rest/user.xml", "rest/list.xml"}) {
-        if (FileExists(File(file)) || !albums.empty())
+        if (Exists(File(file)) || !albums.empty())
             add({file, file == std::string("rest/user.xml") ? Answer::User : Answer::List, "", true});
     }
     for (const std::string& id : FileIds(File("rest/albums"), ".xml"))
@@ -311,6 +312,11 @@ void VerifyRun::RepairAnswers() {
         if (it == broken.end()) continue;
         if (progress.interruptRequested) return;
         VerifyProblem& problem = *it->second;
+        // Without the network the other requests would only wait for their time-outs.
+        if (!networkError_.empty()) {
+            problem.reason = networkError_;
+            continue;
+        }
         progress.SetText(Format(GBK("正在下载%s").c_str(), answer.file.c_str()));
         std::string url;
         switch (answer.request) {
@@ -344,6 +350,7 @@ void VerifyRun::RepairAnswers() {
                 return;
             case HttpDownloader::Result::NetworkError:
                 problem.reason = fetched.cut ? GBK("服务器返回的数据无法识别") : GBK("网络错误");
+                if (!fetched.cut) networkError_ = problem.reason;
                 continue;
             case HttpDownloader::Result::HttpError:
                 problem.reason = HttpStatusReason(fetched.status);
@@ -381,8 +388,8 @@ void VerifyRun::RepairPictures() {
         const auto it = byFile.find(RelativePicturePath(picture.photo, picture.size));
         if (it == byFile.end()) continue;
         const auto address = addresses_.find(picture.photo);
-        if (address == addresses_.end() || address->second.empty()) {
-            it->second->reason = GBK("备份记录中没有图片地址");
+        if (address == addresses_.end() || address->second.empty() || !networkError_.empty()) {
+            it->second->reason = networkError_.empty() ? GBK("备份记录中没有图片地址") : networkError_;
             continue;
         }
         requests.push_back({picture.photo, picture.size, PictureAddress(address->second, picture.size)});
