@@ -253,9 +253,14 @@ TEST_F(ArchiveTest, VerifyFindsDamageAndRepairRestoresIt) {
               "missing pictures/big/10000300001.jpg\n"
               "校验完成：116张图片完好，1张缺失，2张已损坏。缓存数据71个完好，1个缺失，1个无法读取。\n");
 
+    EXPECT_EQ(Status(service)["last_verify"]["problems"], 5);
+
     const CliResult repair = Verify(service, true);
     EXPECT_EQ(repair.status, 0) << repair.out << repair.err;
     EXPECT_TRUE(repair.out.ends_with("已修复5个文件，0个未能修复。\n")) << repair.out;
+    const nlohmann::json recorded = Status(service)["last_verify"];
+    EXPECT_EQ(recorded["kind"], "repair");
+    EXPECT_EQ(recorded["problems"], 0);
     for (const auto& c : cases)
         if (!c.address.empty()) EXPECT_EQ(ReadFile(user_ / c.file), Served(c.address)) << c.file;
     verify = Verify(service);
