@@ -19,7 +19,8 @@
 
 namespace SQLite {
 class Database;
-}
+class Statement;
+}  // namespace SQLite
 
 // What a run did, as `status` and the window show it.
 struct RunCounts {
@@ -96,7 +97,7 @@ struct SearchHit {
 
 class Ledger {
   public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // USER/archive.sqlite.
     static std::string PathFor(std::string_view userFolder);
@@ -165,13 +166,25 @@ class Ledger {
   private:
     explicit Ledger(std::unique_ptr<SQLite::Database> db, std::string path);
     void Migrate(int from);
+    // The statement of this text (a literal), prepared once and kept for the writes that come often:
+    // reset, its bindings cleared.
+    SQLite::Statement& Prepared(const char* sql);
+    // A photo's row and the texts the search index holds for it.
+    struct PhotoText {
+        std::int64_t key = 0;
+        std::string title, description;  // UTF-8
+    };
+    std::optional<PhotoText> FindPhoto(const std::string& albumId, const std::string& photoId);
+    // Brings the search index from the photo's texts before (none for a new photo) to those after.
+    void IndexPhoto(const std::optional<PhotoText>& before, const PhotoText& after);
     template <typename F>
     void Write(F&& write);
     template <typename T, typename F>
     T Read(T fallback, F&& read);
 
     std::unique_ptr<SQLite::Database> db_;
-    std::string path_;  // GBK, for texts
+    std::map<const char*, std::unique_ptr<SQLite::Statement>> statements_;  // by the text's address
+    std::string path_;                                                      // GBK, for texts
     std::string error_;
     bool inTransaction_ = false;
 };

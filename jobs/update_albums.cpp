@@ -241,16 +241,7 @@ JobOutcome UpdateRun::RunStages() {
     progress.SetPos(0);
     if (!fromCache_) {
         downloader_ = c_.makeDownloader();
-        downloader_->SetProxy(c_.settings.proxyServer, c_.settings.proxyUser, c_.settings.proxyPassword);
-        downloader_->SetProxyPort(c_.settings.proxyPort);
-        downloader_->SetInterruptFlag(&progress.interruptRequested);
-        FetchEngine& engine = downloader_->engine();
-        engine.SetConnections(c_.settings.connections);
-        engine.SetRetries(c_.settings.retries);
-        engine.SetRate(c_.settings.rate);
-        engine.SetHostWaitReport([&progress](int seconds) {
-            if (seconds > 0) progress.SetText(Format(GBK("服务器要求暂停，%d秒后继续…").c_str(), seconds));
-        });
+        ConfigureDownloader(*downloader_, c_.settings, progress);
     }
 
     // A request abandoned before the album list is read leaves nothing to read: the job ends at once.
@@ -492,6 +483,19 @@ JobOutcome UpdateAlbums(const UpdateContext& context, bool fromCache) {
     const JobOutcome outcome = UpdateRun(context, fromCache).Run();
     context.progress.Close();
     return outcome;
+}
+
+void ConfigureDownloader(HttpDownloader& downloader, const AppSettings& settings, JobProgress& progress) {
+    downloader.SetProxy(settings.proxyServer, settings.proxyUser, settings.proxyPassword);
+    downloader.SetProxyPort(settings.proxyPort);
+    downloader.SetInterruptFlag(&progress.interruptRequested);
+    FetchEngine& engine = downloader.engine();
+    engine.SetConnections(settings.connections);
+    engine.SetRetries(settings.retries);
+    engine.SetRate(settings.rate);
+    engine.SetHostWaitReport([&progress](int seconds) {
+        if (seconds > 0) progress.SetText(Format(GBK("服务器要求暂停，%d秒后继续…").c_str(), seconds));
+    });
 }
 
 std::string UserFolder(const AppSettings& settings, const std::string& userName) {

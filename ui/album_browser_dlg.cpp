@@ -1,5 +1,6 @@
 #include "ui/album_browser_dlg.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -10,6 +11,7 @@
 #include <QUrl>
 
 #include "jobs/update_albums.h"
+#include "jobs/verify_backup.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "output/report_writer.h"
@@ -87,6 +89,12 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     connect(ui_->formatRadio4, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseCustomFormat);
     connect(ui_->importLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnImportLocal);
     connect(ui_->userList, &QListWidget::itemDoubleClicked, this, &CAlbumBrowserDlg::OnImportLocal);
+    // A right click on a user offers the jobs on its backup as a whole.
+    ui_->userList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QAction* verify = new QAction(QStringLiteral("校验备份"), ui_->userList);
+    verify->setObjectName("verifyAction");
+    connect(verify, &QAction::triggered, this, &CAlbumBrowserDlg::OnVerifyBackup);
+    ui_->userList->addAction(verify);
     connect(ui_->updateButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnUpdateFromNetwork);
     connect(ui_->viewLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnViewLocal);
     connect(ui_->albumList, &QTableWidget::itemSelectionChanged, this,
@@ -248,6 +256,10 @@ void CAlbumBrowserDlg::UpdateAlbums(bool fromCache) {
     ::UpdateAlbums(context, fromCache);
 }
 
+void CAlbumBrowserDlg::VerifyBackup() {
+    ::VerifyBackup(VerifyContext{settings(), service_, progressDlg_, jobUser_});
+}
+
 void CAlbumBrowserDlg::RefreshAlbumList() {
     ::RefreshAlbumList(catalogue_, *this, progressDlg_);
 }
@@ -313,6 +325,10 @@ void CAlbumBrowserDlg::OnImportLocal() {
 
 void CAlbumBrowserDlg::OnUpdateFromNetwork() {
     StartJob(JobKind::UpdateFromNetwork);
+}
+
+void CAlbumBrowserDlg::OnVerifyBackup() {
+    StartJob(JobKind::VerifyBackup);
 }
 
 CMyThread* CAlbumBrowserDlg::CreateWorker() {

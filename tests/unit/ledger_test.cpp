@@ -185,6 +185,21 @@ TEST_F(LedgerTest, SearchFindsSubstringsInAnyScript) {
         {"nothing here", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ids(c.text), c.found) << c.text;
+
+    // Texts changed on the service are found by their new words only, and the index stays whole.
+    Update(*ledger, {{"a1", "Trip", {"p1|" + std::string("黄山日出"), "p2|Sunset 100%_done", "p3|O\"Neil"}}});
+    catalogue->albums[0].photos[1].description = G("海边的晚霞");
+    ledger->SeeDetails("a1", catalogue->albums[0].photos[1]);
+    EXPECT_EQ(ids("城日出"), "");
+    EXPECT_EQ(ids("山日出"), "p1 ");
+    EXPECT_EQ(ids("的晚霞"), "p2 ");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "INSERT INTO photo_text(photo_text, rank) VALUES('integrity-check', 1)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
 }
 
 TEST_F(LedgerTest, OldLedgersMigrateDamagedOnesAreLeftAlone) {
