@@ -12,6 +12,7 @@
 
 #include "jobs/update_albums.h"
 #include "jobs/verify_backup.h"
+#include "output/gallery.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "output/report_writer.h"
@@ -95,6 +96,10 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     verify->setObjectName("verifyAction");
     connect(verify, &QAction::triggered, this, &CAlbumBrowserDlg::OnVerifyBackup);
     ui_->userList->addAction(verify);
+    QAction* gallery = new QAction(QStringLiteral("打开相册画廊"), ui_->userList);
+    gallery->setObjectName("galleryAction");
+    connect(gallery, &QAction::triggered, this, &CAlbumBrowserDlg::OnOpenGallery);
+    ui_->userList->addAction(gallery);
     connect(ui_->updateButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnUpdateFromNetwork);
     connect(ui_->viewLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnViewLocal);
     connect(ui_->albumList, &QTableWidget::itemSelectionChanged, this,
@@ -372,6 +377,20 @@ void CAlbumBrowserDlg::OnViewLocal() {
         return;
     }
     ShellOpenFile(IndexPagePath(UserFolder(settings(), selectedUser)), this);
+}
+
+void CAlbumBrowserDlg::OnOpenGallery() {
+    UpdateData(true);
+    if (selectedUser.empty()) {
+        ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
+        return;
+    }
+    const std::string page = JoinPath(GalleryFolder(UserFolder(settings(), selectedUser)), "index.html");
+    if (!FileExists(page)) {
+        ShowMessage(this, QStringLiteral("此用户还没有相册画廊，请先联网更新相册。"));
+        return;
+    }
+    ShellOpenFile(page, this);
 }
 
 void CAlbumBrowserDlg::OnAlbumSelectionChanged() {

@@ -74,6 +74,7 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     void OnUpdateFromNetwork();
     void OnVerifyBackup();
     void OnViewLocal();
+    void OnOpenGallery();
     void OnAlbumSelectionChanged();
     void OnOpenAlbumPage();
     void OnAddUser();

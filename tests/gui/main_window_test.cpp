@@ -188,7 +188,7 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->albumList()->rowCount(), 0);
     }
 
-    void verifyFromTheUserListsMenuRunsAsAJob() {
+    void userListMenuVerifiesAndOpensTheGallery() {
         Open();
         QListWidget* users = window_->userList();
         QCOMPARE(users->contextMenuPolicy(), Qt::ActionsContextMenu);
@@ -208,6 +208,13 @@ class MainWindowTest : public QObject {
                  QStringLiteral(
                      "校验完成：0张图片完好，0张缺失，0张已损坏。缓存数据4个完好，0个缺失，0个无法读取。"));
         QVERIFY(QFile::exists(ws_->file("Alice/archive.sqlite")));
+
+        // The gallery is opened only once an update has built it.
+        QAction* gallery = users->findChild<QAction*>("galleryAction");
+        QVERIFY(gallery && users->actions().contains(gallery));
+        gallery->trigger();
+        QCOMPARE(answerer.seen.size(), size_t(2));
+        QCOMPARE(answerer.seen[1].text, QStringLiteral("此用户还没有相册画廊，请先联网更新相册。"));
     }
 
     void aWorkerThatCannotStartIsReported() {
