@@ -93,6 +93,8 @@ std::string AppSettings::Load() {
     connections = std::clamp(ini.GetInt("config", "connections", 4), 1, 16);
     retries = std::clamp(ini.GetInt("config", "retries", 3), 0, 10);
     rate = std::max(ini.GetInt("config", "rate", 0), 0);
+    gallery = ini.GetInt("config", "gallery", 1) != 0;
+    sidecars = ini.GetInt("config", "sidecars", 1) != 0;
 
     userCount = 0;
     for (int n = 0; n < MaxUsers; ++n) {
@@ -146,6 +148,8 @@ std::string AppSettings::Save() {
     PutInt(ini, "config", "connections", 4, connections);
     PutInt(ini, "config", "retries", 3, retries);
     PutInt(ini, "config", "rate", 0, rate);
+    PutInt(ini, "config", "gallery", 1, gallery ? 1 : 0);
+    PutInt(ini, "config", "sidecars", 1, sidecars ? 1 : 0);
     for (int n = 0; n < MaxUsers; ++n) Put(ini, "users", UserKey(n), n < userCount ? userNames[n] : "");
     // The file holds the proxy password in plain text: for its owner only, whatever it was before.
     if (!ini.Save(path, 0600))

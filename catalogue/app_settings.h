@@ -65,6 +65,10 @@ class AppSettings {
     int connections = 4;
     int retries = 3;
     int rate = 0;
+    // The offline gallery (USER/gallery) after every update and rebuild, and XMP sidecars beside the
+    // pictures an update saves.
+    bool gallery = true;
+    bool sidecars = true;
     int userCount = 0;
     std::string userNames[MaxUsers];
 

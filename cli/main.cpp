@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "catalogue/app_settings.h"
+#include "cli/archive_commands.h"
+#include "cli/exit_status.h"
 #include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
+#include "jobs/sidecar_job.h"
 #include "jobs/update_albums.h"
 #include "net/percent_encode.h"
 #include "output/link_format.h"
@@ -26,23 +29,28 @@
 
 namespace {
 
-constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitSomePicturesFailed = 3,
-              kExitInterrupted = 130;
-
 const char kUsage[] =
-    "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N]\n"
+    "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N] [--no-gallery]\n"
     "                                                  download USER's albums into the cache, then rebuild\n"
-    "       albumbrowser-cli rebuild USER [--quiet]    rebuild USER's catalogue and pages from the cache\n"
+    "       albumbrowser-cli rebuild USER [--quiet] [--no-gallery]\n"
+    "                                                  rebuild USER's catalogue and pages from the cache\n"
     "       albumbrowser-cli preview USER [--album N] [--size N] [--format N | --template TEXT] "
     "[--no-alert]\n"
     "                                                  write temp.htm for one album and print its path\n"
+    "       albumbrowser-cli verify USER [--repair] [--quiet]\n"
+    "                                                  check every saved picture and cached answer of USER;\n"
+    "                                                  --repair fetches what is missing or damaged again\n"
+    "       albumbrowser-cli status USER [--json]      what USER's backup holds and what its last runs did\n"
+    "       albumbrowser-cli search TEXT [--user USER] find photos by title or description in the backups\n"
+    "       albumbrowser-cli sidecars USER             write the XMP sidecars of USER's saved pictures\n"
     "       albumbrowser-cli users                     list the user names\n"
     "       albumbrowser-cli users add NAME            add a user name\n"
     "       albumbrowser-cli users delete NAME         delete a user name\n"
     "       albumbrowser-cli --help | --version        show this text or the version\n"
     "Sizes: 0 small, 1 medium, 2 big, 3 original. Formats: 0 URL, 1 UBB, 2 HTML, 3 preview, 4 custom.\n"
     "--pictures LIST saves the pictures of the sizes listed (e.g. 2,3; empty for none) in this run;\n"
-    "--connections N (1 to 16) sets the parallel connections per host for this run.\n"
+    "--connections N (1 to 16) sets the parallel connections per host for this run; --no-gallery\n"
+    "leaves USER/gallery as it is in this run.\n"
     "-C DIR or --data-dir DIR, before or after the command, runs in DIR (made when missing). Without\n"
     "it: the current folder when it holds config.ini, else $XDG_DATA_HOME/albumbrowser\n"
     "(~/.local/share/albumbrowser). Ctrl+C once interrupts a job, twice ends the program.\n";
@@ -68,11 +76,15 @@ std::optional<int> ParseIndex(const std::string& text) {
 // What the command line asks for, its values checked before any folder is touched. Texts are UTF-8 as
 // typed.
 struct Request {
-    std::string command;  // update, rebuild, preview, users; empty when none was given
-    std::string action;   // users: add or delete; empty to list
-    std::string user;     // USER, or the NAME of users add/delete
+    // update, rebuild, preview, verify, status, search, sidecars, users; empty when none was given
+    std::string command;
+    std::string action;  // users: add or delete; empty to list
+    std::string user;    // USER, or the NAME of users add/delete, or the TEXT of search
+    std::optional<std::string> searchUser;
+    bool repair = false, json = false;
     std::optional<std::string> dataDir;
     bool quiet = false;
+    bool noGallery = false;
     std::optional<unsigned> pictureSizes;  // for this run only: the record is not saved by a job
     std::optional<int> connections;
     int album = 0, size = 2, format = PreviewFormatIndex;
@@ -103,8 +115,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
         command->add_flag("--quiet", request.quiet);
         command->add_option_function<std::string>("--pictures", keep(pictures));
         command->add_option_function<std::string>("--connections", keep(connections));
+        command->add_flag("--no-gallery", request.noGallery);
         commands.push_back(command);
     }
+    CLI::App* sidecars = app.add_subcommand("sidecars");
+    sidecars->add_option("USER", request.user)->required();
+    commands.push_back(sidecars);
     CLI::App* preview = app.add_subcommand("preview");
     preview->add_option("USER", request.user)->required();
     preview->add_option_function<std::string>("--album", keep(album));
@@ -114,6 +130,19 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
     bool noAlert = false;
     preview->add_flag("--no-alert", noAlert);
     commands.push_back(preview);
+    CLI::App* verify = app.add_subcommand("verify");
+    verify->add_option("USER", request.user)->required();
+    verify->add_flag("--repair", request.repair);
+    verify->add_flag("--quiet", request.quiet);
+    commands.push_back(verify);
+    CLI::App* status = app.add_subcommand("status");
+    status->add_option("USER", request.user)->required();
+    status->add_flag("--json", request.json);
+    commands.push_back(status);
+    CLI::App* search = app.add_subcommand("search");
+    search->add_option("TEXT", request.user)->required();
+    search->add_option_function<std::string>("--user", keep(request.searchUser));
+    commands.push_back(search);
     CLI::App* users = app.add_subcommand("users");
     users->require_subcommand(0, 1);
     for (const char* name : {"add", "delete"}) {
@@ -222,24 +251,10 @@ JobOutcome RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::s
     return UpdateAlbums(context, fromCache);
 }
 
-int ExitStatus(JobOutcome outcome) {
-    switch (outcome) {
-        case JobOutcome::Done:
-            return kExitOk;
-        case JobOutcome::DonePicturesFailed:
-            return kExitSomePicturesFailed;
-        case JobOutcome::Interrupted:
-            return kExitInterrupted;
-        case JobOutcome::Failed:
-        case JobOutcome::FolderBusy:
-            break;
-    }
-    return kExitFailed;
-}
-
 int UpdateCommand(AppSettings& settings, const Request& request) {
     if (request.pictureSizes) settings.pictureSizes = *request.pictureSizes;
     if (request.connections) settings.connections = *request.connections;
+    if (request.noGallery) settings.gallery = false;
     TerminalProgress progress(stderr, request.quiet);
     g_activeJob = &progress;
     auto catalogue = std::make_unique<AlbumCatalogue>();
@@ -336,6 +351,21 @@ int main(int argc, char** argv) {
     if (!loadFailure.empty()) PrintUtf8(stderr, loadFailure);
 
     if (request.command == "preview") return PreviewCommand(settings, request);
+    if (request.command == "status") return StatusCommand(settings, request.user, request.json);
+    if (request.command == "search") return SearchCommand(settings, request.user, request.searchUser);
+    if (request.command == "verify") {
+        TerminalProgress progress(stderr, request.quiet);
+        g_activeJob = &progress;
+        const int exitStatus = VerifyCommand(settings, request.user, request.repair, progress);
+        g_activeJob = nullptr;
+        return exitStatus;
+    }
     if (request.command == "users") return UsersCommand(settings, request, loadFailure);
+    if (request.command == "sidecars") {
+        TerminalProgress silent(stderr, true);
+        const JobOutcome outcome = WriteSidecarsOfUser(settings, Utf8ToGbk(request.user), silent);
+        PrintUtf8(stdout, silent.resultText);
+        return ExitStatus(outcome);
+    }
     return UpdateCommand(settings, request);
 }

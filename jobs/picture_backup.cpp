@@ -44,9 +44,7 @@ class PictureSink : public FetchSink {
 };
 
 struct Wanted {
-    const PhotoInfo* photo;
-    int size;
-    std::string address;
+    PictureRequest picture;
     std::string host;
     std::unique_ptr<PictureSink> sink;
     int id = -1;
@@ -54,8 +52,8 @@ struct Wanted {
 
 // Asks for a picture: from the end of its .part, or whole.
 void Submit(FetchEngine& engine, Wanted& w, const std::string& userFolder, bool whole) {
-    w.sink = std::make_unique<PictureSink>(userFolder, w.photo->id.str(), w.size);
-    FetchRequest request{w.address};
+    w.sink = std::make_unique<PictureSink>(userFolder, w.picture.photoId, w.picture.size);
+    FetchRequest request{w.picture.address};
     if (!whole && w.sink->resumeFrom() > 0) request.rangeStart = static_cast<long long>(w.sink->resumeFrom());
     request.sink = w.sink.get();
     w.id = engine.Submit(std::move(request));
@@ -92,11 +90,11 @@ std::string ByteCountText(double bytes) {
 PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& progress,
                                    const AlbumCatalogue& catalogue, const std::vector<bool>& albums,
                                    unsigned sizes, const std::string& userFolder, const std::string& caption,
-                                   int ahead) {
-    PictureBackupResult result;
+                                   int ahead, const PictureFound& found) {
     RemoveStalePictureFiles(userFolder);
     // What to fetch, in catalogue order; a picture two photo records share is fetched once.
-    std::vector<Wanted> wanted;
+    std::vector<PictureRequest> wanted;
+    int present = 0;
     std::set<std::pair<std::string, int>> seen;
     for (int i = 0; i < catalogue.albumCount && i < static_cast<int>(albums.size()); ++i) {
         if (!albums[static_cast<size_t>(i)]) continue;
@@ -107,17 +105,30 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
             for (int size = 0; size < SizeCount; ++size) {
                 if (!(sizes & (1u << size)) || !seen.insert({photo.id.str(), size}).second) continue;
                 if (PictureStore(userFolder, photo.id.view(), size).AlreadyPresent()) {
-                    ++result.present;
+                    ++present;
+                    if (found) found(photo.id.str(), size, false);
                     continue;
                 }
-                const std::string address = PictureAddress(photo.url.view(), size);
-                wanted.push_back({&photo, size, address, UrlHost(address), nullptr});
+                wanted.push_back({photo.id.str(), size, PictureAddress(photo.url.view(), size)});
             }
         }
     }
+    progress.SetCaption(caption);
+    PictureBackupResult result = FetchPictures(downloader, progress, wanted, userFolder, ahead, found);
+    result.present = present;
+    return result;
+}
+
+PictureBackupResult FetchPictures(HttpDownloader& downloader, JobProgress& progress,
+                                  const std::vector<PictureRequest>& pictures, const std::string& userFolder,
+                                  int ahead, const PictureFound& found) {
+    PictureBackupResult result;
+    std::vector<Wanted> wanted;
+    wanted.reserve(pictures.size());
+    for (const PictureRequest& picture : pictures)
+        wanted.push_back({picture, UrlHost(picture.address), nullptr});
 
     FetchEngine& engine = downloader.engine();
-    progress.SetCaption(caption);
     progress.SetRange(0, static_cast<int>(wanted.size()));
     progress.SetPos(0);
     const auto start = std::chrono::steady_clock::now();
@@ -162,9 +173,10 @@ PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& prog
         }
         if (reason.empty()) {
             ++result.fresh;
+            if (found) found(w.picture.photoId, w.picture.size, true);
         } else {
             ++result.failed;
-            result.failures.push_back({w.photo->id.str(), w.address, reason});
+            result.failures.push_back({w.picture.photoId, w.picture.address, reason, w.picture.size});
         }
         w.sink.reset();  // closes the file
         const double seconds =

@@ -1,6 +1,7 @@
 #pragma once
 // The picture stage of a network update: the pictures of the chosen sizes of every listed photo of the
 // albums read, fetched in parallel and stored as whole images (see picture_store.h).
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,16 @@ struct PictureBackupResult {
 // pictures are left for the next run.
 inline constexpr int kBusyHostRefusals = 20;
 
+// One picture to fetch.
+struct PictureRequest {
+    std::string photoId;
+    int size = 0;
+    std::string address;
+};
+
+// Told of each picture a stage finds whole on disk: `fresh` when this run stored it.
+using PictureFound = std::function<void(const std::string& photoId, int size, bool fresh)>;
+
 // Fetches what is missing of the pictures of `sizes` (bit i for size i) of the albums marked in
 // `albums`, at most `ahead` requests ahead, reporting progress under `caption`. First removes the
 // temporary files killed runs left in the picture folders. A host that refused kBusyHostRefusals pictures
@@ -29,7 +40,13 @@ inline constexpr int kBusyHostRefusals = 20;
 PictureBackupResult BackUpPictures(HttpDownloader& downloader, JobProgress& progress,
                                    const AlbumCatalogue& catalogue, const std::vector<bool>& albums,
                                    unsigned sizes, const std::string& userFolder, const std::string& caption,
-                                   int ahead);
+                                   int ahead, const PictureFound& found = {});
+
+// Fetches the pictures in this order, whether or not they are there already (a damaged one is replaced
+// once its new bytes are whole), as BackUpPictures does; `present` stays 0.
+PictureBackupResult FetchPictures(HttpDownloader& downloader, JobProgress& progress,
+                                  const std::vector<PictureRequest>& pictures, const std::string& userFolder,
+                                  int ahead, const PictureFound& found = {});
 
 // "1.5 MB": a byte count for people.
 std::string ByteCountText(double bytes);

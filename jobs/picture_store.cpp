@@ -11,27 +11,15 @@
 
 #include "catalogue/zorbi_service.h"
 #include "output/link_format.h"
+#include "output/picture_files.h"
 #include "platform/file_util.h"
 
 namespace {
 
-constexpr const char* kSizeFolders[SizeCount] = {"small", "medium", "big", "large"};
 constexpr mode_t kPictureMode = 0644;
 
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
     return bytes.substr(0, prefix.size()) == prefix;
-}
-
-// PHOTOID.jpg relative to the user folder, joined with `separator`; empty when it cannot name a file.
-std::string RelativePicturePath(std::string_view photoId, int sizeIndex, char separator) {
-    if (!IsSafeFileId(photoId) || sizeIndex < 0 || sizeIndex >= SizeCount) return "";
-    std::string path = "pictures";
-    path += separator;
-    path += kSizeFolders[sizeIndex];
-    path += separator;
-    path += photoId;
-    path += ".jpg";
-    return path;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -117,7 +105,8 @@ std::string PicturesFolder(std::string_view userFolder) {
 void RemoveStalePictureFiles(std::string_view userFolder) {
     const std::string folder = PicturesFolder(userFolder);
     RemoveStaleTemporaryFiles(folder);
-    for (const char* size : kSizeFolders) RemoveStaleTemporaryFiles(JoinPath(folder, size));
+    for (int size = 0; size < SizeCount; ++size)
+        RemoveStaleTemporaryFiles(JoinPath(folder, PictureFolderName(size)));
 }
 
 std::string PicturePath(std::string_view userFolder, std::string_view photoId, int sizeIndex) {

@@ -129,6 +129,7 @@ struct FailedPicture {
     std::string photoId;
     std::string address;
     std::string reason;
+    int size = -1;  // 0..3; not written to failed.txt, which tells it by the address
 };
 
 // USER/pictures/failed.txt.

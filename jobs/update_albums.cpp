@@ -2,12 +2,19 @@
 
 #include <cerrno>
 #include <chrono>
+#include <map>
+#include <optional>
 #include <thread>
 #include <vector>
 
+#include "archive/file_digest.h"
+#include "archive/ledger.h"
 #include "jobs/picture_backup.h"
+#include "output/gallery.h"
+#include "output/image_files.h"
 #include "output/link_format.h"
 #include "output/report_writer.h"
+#include "output/sidecars.h"
 #include "platform/codepage.h"
 #include "platform/file_util.h"
 #include "platform/folder_lock.h"
@@ -33,7 +40,7 @@ class UpdateRun {
   public:
     UpdateRun(const UpdateContext& context, bool fromCache) : c_(context), fromCache_(fromCache) {}
 
-    // Runs the stages and sets the final text; UpdateAlbums closes the progress.
+    // Runs the job under the user folder's lock and sets the final text; UpdateAlbums closes the progress.
     JobOutcome Run();
 
   private:
@@ -83,26 +90,53 @@ class UpdateRun {
 
     bool MakeFolder(const std::string& folder);
     bool MakeFolders();
+    JobOutcome RunStages();
+    // The ledger of a network update: what the stages read and stored goes into it, committed at
+    // each stage's end. False when it cannot be opened or written (the run has then ended).
+    bool OpenLedger();
+    bool CommitLedger() { return !ledger_ || ledger_->Commit() || End(ledger_->error()); }
+    bool RecordPhotoLists();
+    void RecordPicture(const std::string& photoId, int size, bool fresh);
     bool ReadUserStage();
     bool ReadListStage();
     bool ReadPhotosStage();
     bool ReadDetailsStage();
     bool PicturesStage();
     bool WritePagesStage();
+    bool GalleryStage();
 
     const UpdateContext& c_;
     const bool fromCache_;
     std::string userFolder_;
     std::unique_ptr<HttpDownloader> downloader_;
-    std::vector<bool> photosRead_;  // per album: its photo list was read in this run
-    std::vector<bool> pagesDue_;    // per album: read in full, its pages are to be written
+    std::vector<bool> photosRead_;   // per album: its photo list was read in this run
+    std::vector<bool> listFetched_;  // per album: its photo list came from the service in this run
+    std::vector<bool> pagesDue_;     // per album: read in full, its pages are to be written
     std::vector<Ahead> ahead_;
     size_t submitted_ = 0;
     bool abandoned_ = false;  // a request was given up on an interrupt
     PictureBackupResult pictures_;
     int readCounter_ = 0;
     int detailCounter_ = 0;
+    std::unique_ptr<Ledger> ledger_;
+    std::int64_t run_ = 0;
+    RunCounts counts_;
+    std::map<std::pair<std::string, int>, LedgerPicture> recorded_;  // the ledger's pictures at the start
+    std::chrono::steady_clock::time_point lastCommit_;
 };
+
+const char* OutcomeName(JobOutcome outcome) {
+    switch (outcome) {
+        case JobOutcome::Done:
+            return "done";
+        case JobOutcome::DonePicturesFailed:
+            return "pictures failed";
+        case JobOutcome::Interrupted:
+            return "interrupted";
+        default:
+            return "failed";
+    }
+}
 
 bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Result& result) {
     switch (result.outcome) {
@@ -176,29 +210,45 @@ JobOutcome UpdateRun::Run() {
     }
     if (!lock.held()) return EndWith(JobOutcome::Failed, WriteFailedText(lock.path(), lock.error()));
     if (!MakeFolders()) return JobOutcome::Failed;
+    if (!fromCache_ && !OpenLedger()) return JobOutcome::Failed;
+    const JobOutcome outcome = RunStages();
+    if (ledger_) {
+        counts_.photos = readCounter_;
+        counts_.details = detailCounter_;
+        counts_.picturesNew = pictures_.fresh;
+        counts_.picturesPresent = pictures_.present;
+        counts_.picturesFailed = pictures_.failed;
+        ledger_->EndRun(run_, OutcomeName(outcome), counts_, progress.resultText);
+        if (!ledger_->Commit() && outcome != JobOutcome::Failed)
+            return EndWith(JobOutcome::Failed, ledger_->error());
+    }
+    return outcome;
+}
 
+bool UpdateRun::OpenLedger() {
+    std::string error;
+    ledger_ = Ledger::Open(Ledger::PathFor(userFolder_), &error);
+    if (!ledger_) return End(error);
+    run_ = ledger_->StartRun("update");
+    return CommitLedger();
+}
+
+JobOutcome UpdateRun::RunStages() {
+    AlbumCatalogue& catalogue = c_.catalogue;
+    JobProgress& progress = c_.progress;
     std::this_thread::sleep_for(std::chrono::milliseconds(c_.startPauseMs));
     progress.SetRange(0, 100);
     progress.SetPos(0);
     if (!fromCache_) {
         downloader_ = c_.makeDownloader();
-        downloader_->SetProxy(c_.settings.proxyServer, c_.settings.proxyUser, c_.settings.proxyPassword);
-        downloader_->SetProxyPort(c_.settings.proxyPort);
-        downloader_->SetInterruptFlag(&progress.interruptRequested);
-        FetchEngine& engine = downloader_->engine();
-        engine.SetConnections(c_.settings.connections);
-        engine.SetRetries(c_.settings.retries);
-        engine.SetRate(c_.settings.rate);
-        engine.SetHostWaitReport([&progress](int seconds) {
-            if (seconds > 0) progress.SetText(Format(GBK("服务器要求暂停，%d秒后继续…").c_str(), seconds));
-        });
+        ConfigureDownloader(*downloader_, c_.settings, progress);
     }
 
     // A request abandoned before the album list is read leaves nothing to read: the job ends at once.
     if (!ReadUserStage()) return JobOutcome::Failed;
     if (!abandoned_ && !ReadListStage()) return JobOutcome::Failed;
     if (!abandoned_ && (!ReadPhotosStage() || !ReadDetailsStage())) return JobOutcome::Failed;
-    if (!PicturesStage() || !WritePagesStage()) return JobOutcome::Failed;
+    if (!PicturesStage() || !WritePagesStage() || !GalleryStage()) return JobOutcome::Failed;
     std::string summary =
         Format(GBK("共%d张图片，已读取%d张图片，其中%d张图片包含原图地址和描述信息").c_str(),
                catalogue.photoTotal, readCounter_, detailCounter_);
@@ -206,6 +256,8 @@ JobOutcome UpdateRun::Run() {
         summary += Format(GBK("；图片：新下载%d张，已有%d张，失败%d张").c_str(), pictures_.fresh,
                           pictures_.present, pictures_.failed);
     }
+    if (counts_.removedPhotos > 0)
+        summary += Format(GBK("；服务器上已删除%d张照片（本地保留）").c_str(), counts_.removedPhotos);
     // What an interrupted run did is no complete backup, whatever stage it stopped in.
     if (progress.interruptRequested) return EndWith(JobOutcome::Interrupted, GBK("已中断：") + summary);
     return EndWith(pictures_.failed > 0 ? JobOutcome::DonePicturesFailed : JobOutcome::Done, summary);
@@ -240,7 +292,16 @@ bool UpdateRun::ReadListStage() {
         return End(GBK("本地没有存储此用户的相册，请从网络更新其相册信息。"));
     }
     RefreshAlbumList(catalogue, c_.albumList, progress);
-    return true;
+    // A list abandoned on an interrupt was read from the cache: it says nothing new.
+    if (!ledger_ || abandoned_) return true;
+    ledger_->Begin();
+    ledger_->SeeAlbums(catalogue, run_);
+    if (!progress.interruptRequested) {
+        const Ledger::Removed removed = ledger_->MarkAlbumsRemoved(run_);
+        counts_.removedAlbums += removed.albums;
+        counts_.removedPhotos += removed.photos;
+    }
+    return CommitLedger();
 }
 
 bool UpdateRun::ReadPhotosStage() {
@@ -258,6 +319,7 @@ bool UpdateRun::ReadPhotosStage() {
                 {"rest/albums/" + album.id.str() + ".xml", c_.service.AlbumPhotosRequest(album.id)});
     }
     StartAhead(std::move(lists));
+    listFetched_.assign(static_cast<size_t>(catalogue.albumCount), false);
     size_t next = 0;
     for (int i = 0; i < catalogue.albumCount && !progress.interruptRequested; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
@@ -267,9 +329,24 @@ bool UpdateRun::ReadPhotosStage() {
         if (!fromCache_ && !TakeAhead(next++)) return false;
         readCounter_ += c_.reader.ReadAlbumPhotos(CacheFile(file), i);
         photosRead_[static_cast<size_t>(i)] = true;
+        listFetched_[static_cast<size_t>(i)] = !fromCache_ && !abandoned_;
         progress.SetPos(readCounter_);
     }
-    return true;
+    return RecordPhotoLists();
+}
+
+bool UpdateRun::RecordPhotoLists() {
+    if (!ledger_) return true;
+    // An interrupted run marks nothing removed: what it did not read says nothing.
+    const bool marks = !c_.progress.interruptRequested;
+    ledger_->Begin();
+    for (size_t i = 0; i < listFetched_.size(); ++i) {
+        if (!listFetched_[i]) continue;
+        const AlbumInfo& album = c_.catalogue.albums[static_cast<int>(i)];
+        ledger_->SeePhotos(album, run_);
+        if (marks) counts_.removedPhotos += ledger_->MarkPhotosRemoved(album.id.view(), run_);
+    }
+    return CommitLedger();
 }
 
 bool UpdateRun::ReadDetailsStage() {
@@ -298,6 +375,7 @@ bool UpdateRun::ReadDetailsStage() {
         }
     }
     StartAhead(std::move(details));
+    if (ledger_) ledger_->Begin();
     size_t record = 0, next = 0;
     for (int i = 0; i < catalogue.albumCount; ++i) {
         const AlbumInfo& album = catalogue.albums[i];
@@ -308,7 +386,10 @@ bool UpdateRun::ReadDetailsStage() {
             if (IsSafeFileId(photo.id)) {
                 const std::string file = "rest/photos/" + photo.id.str() + ".xml";
                 if (!fromCache_ && fetch[record] && !TakeAhead(next++)) return false;
-                if (c_.reader.ReadPhotoInfo(CacheFile(file), i, j)) ++detailCounter_;
+                if (c_.reader.ReadPhotoInfo(CacheFile(file), i, j)) {
+                    ++detailCounter_;
+                    if (ledger_) ledger_->SeeDetails(album.id.view(), photo);
+                }
             }
             progress.SetPos(detailCounter_);
             progress.SetText(Format(GBK("共%d张图片, 已读取%d张(相册'%s'-图片'%s')").c_str(),
@@ -319,16 +400,63 @@ bool UpdateRun::ReadDetailsStage() {
         // After an interrupt, an album not read in full keeps the pages it had.
         pagesDue_[static_cast<size_t>(i)] = photosRead_[static_cast<size_t>(i)] && j == listed;
     }
-    return true;
+    return CommitLedger();
 }
 
 bool UpdateRun::PicturesStage() {
     if (fromCache_ || c_.settings.pictureSizes == 0 || c_.progress.interruptRequested) return true;
-    pictures_ = BackUpPictures(*downloader_, c_.progress, c_.catalogue, photosRead_, c_.settings.pictureSizes,
-                               userFolder_, Caption("", "下载图片..."), static_cast<int>(AheadWindow()));
+    recorded_ = ledger_->Pictures();
+    ledger_->Begin();
+    lastCommit_ = std::chrono::steady_clock::now();
+    pictures_ = BackUpPictures(
+        *downloader_, c_.progress, c_.catalogue, photosRead_, c_.settings.pictureSizes, userFolder_,
+        Caption("", "下载图片..."), static_cast<int>(AheadWindow()),
+        [this](const std::string& photoId, int size, bool fresh) { RecordPicture(photoId, size, fresh); });
+    for (const FailedPicture& failure : pictures_.failures)
+        ledger_->RecordFailure(failure.photoId, failure.size, failure.address, failure.reason);
     if (!WriteFailedList(userFolder_, pictures_.failures))
         return End(WriteFailedText(FailedListPath(userFolder_), errno));
-    return true;
+    if (!CommitLedger()) return false;
+    if (!c_.settings.sidecars || c_.progress.interruptRequested) return true;
+    const SidecarWrite sidecars = WriteSidecars(userFolder_, c_.selectedUser, *ledger_);
+    return sidecars.ok() || End(sidecars.failure);
+}
+
+bool UpdateRun::GalleryStage() {
+    if (!c_.settings.gallery || c_.progress.interruptRequested) return true;
+    Ledger* ledger = ledger_.get();
+    std::unique_ptr<Ledger> opened;
+    if (!ledger) {
+        // A rebuild shows what updates recorded; a user no update has recorded has no gallery yet.
+        const std::string path = Ledger::PathFor(userFolder_);
+        if (!FileExists(path)) return true;
+        std::string error;
+        opened = Ledger::Open(path, &error, false);
+        if (!opened) return End(error);
+        ledger = opened.get();
+    }
+    c_.progress.SetText(GBK("正在生成相册画廊..."));
+    const GalleryBuild gallery = BuildGallery(userFolder_, c_.selectedUser, *ledger);
+    return gallery.ok() || End(gallery.failure);
+}
+
+void UpdateRun::RecordPicture(const std::string& photoId, int size, bool fresh) {
+    // A picture there already is recorded once: when it was stored before the ledger existed.
+    if (!fresh && recorded_.count({photoId, size})) return;
+    // Read back at once, while the bytes are still in memory; the gallery needs the dimensions.
+    const std::string path = PicturePath(userFolder_, photoId, size);
+    const std::optional<FileDigest> digest = DigestFile(path);
+    if (!digest) return;
+    ledger_->RecordPicture(photoId, size, digest->bytes, digest->sha256);
+    if (const std::optional<ImageSize> dimensions = ReadImageSize(path))
+        ledger_->RecordDimensions(photoId, size, dimensions->width, dimensions->height);
+    // A long stage commits now and then, so a kill loses little of what it recorded.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastCommit_ > std::chrono::seconds(5)) {
+        ledger_->Commit();
+        ledger_->Begin();
+        lastCommit_ = now;
+    }
 }
 
 bool UpdateRun::WritePagesStage() {
@@ -355,6 +483,19 @@ JobOutcome UpdateAlbums(const UpdateContext& context, bool fromCache) {
     const JobOutcome outcome = UpdateRun(context, fromCache).Run();
     context.progress.Close();
     return outcome;
+}
+
+void ConfigureDownloader(HttpDownloader& downloader, const AppSettings& settings, JobProgress& progress) {
+    downloader.SetProxy(settings.proxyServer, settings.proxyUser, settings.proxyPassword);
+    downloader.SetProxyPort(settings.proxyPort);
+    downloader.SetInterruptFlag(&progress.interruptRequested);
+    FetchEngine& engine = downloader.engine();
+    engine.SetConnections(settings.connections);
+    engine.SetRetries(settings.retries);
+    engine.SetRate(settings.rate);
+    engine.SetHostWaitReport([&progress](int seconds) {
+        if (seconds > 0) progress.SetText(Format(GBK("服务器要求暂停，%d秒后继续…").c_str(), seconds));
+    });
 }
 
 std::string UserFolder(const AppSettings& settings, const std::string& userName) {

@@ -35,6 +35,7 @@ enum class JobOutcome {
     Failed,              // an error text
     FolderBusy,          // another job holds the user folder: the text names its process; nothing done
     Interrupted,         // stopped by interruptRequested: the summary after "已中断："
+    DoneWithProblems,    // verify: the summary; some files are still missing or damaged
 };
 
 // Runs one job holding the user folder's lock (FolderLock) throughout; sets the final text, then
@@ -46,6 +47,10 @@ void RefreshAlbumList(const AlbumCatalogue& catalogue, AlbumListView& view, JobP
 
 // Inserts the row of one album: its title, then its photo count.
 void InsertAlbumRow(const AlbumCatalogue& catalogue, AlbumListView& view, int row, int albumIndex);
+
+// Gives a network job's downloader the settings (proxy, connections, retries, rate), the job's interrupt
+// flag, and the report of a host that asks for a pause.
+void ConfigureDownloader(HttpDownloader& downloader, const AppSettings& settings, JobProgress& progress);
 
 // The user's folder below the output path.
 std::string UserFolder(const AppSettings& settings, const std::string& userName);

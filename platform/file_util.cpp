@@ -199,12 +199,13 @@ bool AlreadyHolds(const std::string& target, std::string_view contents, mode_t m
 
 }  // namespace
 
-bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode) {
+bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode, bool* written) {
     static std::atomic<unsigned> counter{0};
     const std::string target = ToOsPath(path);
     // Permission bits only: a set-id or sticky bit is never given to a file of ours.
     const mode_t mode = newFileMode & 0777;
     // A file that already holds these bytes stays as it is: creating a file is far dearer than reading one.
+    if (written) *written = false;
     if (AlreadyHolds(target, contents, mode)) return true;
 
     std::string temporary;
@@ -231,6 +232,8 @@ bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t ne
     if (!ok) {
         ::unlink(temporary.c_str());
         errno = error;
+    } else if (written) {
+        *written = true;
     }
     return ok;
 }

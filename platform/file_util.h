@@ -55,9 +55,10 @@ bool WriteAll(int fd, std::string_view data);
 // Replaces a file with new contents through a temporary file beside it, so the file is always either
 // old or new. The file gets the permission bits of `newFileMode` less the umask, never the mode of the
 // file it replaces; a link at the path is replaced, not followed. A regular file that already holds
-// exactly these bytes with that mode is left alone. Returns false, with errno saying why and the old
-// file as it was, when anything fails.
-bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0644);
+// exactly these bytes with that mode is left alone (`*written`, when given, says whether the file was
+// replaced). Returns false, with errno saying why and the old file as it was, when anything fails.
+bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0644,
+                     bool* written = nullptr);
 
 // Removes the temporary files that WriteFileAtomic left in a folder when its process was killed between
 // writing and renaming (those of running processes stay).

@@ -1,5 +1,6 @@
 #include "ui/album_browser_dlg.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -10,6 +11,8 @@
 #include <QUrl>
 
 #include "jobs/update_albums.h"
+#include "jobs/verify_backup.h"
+#include "output/gallery.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
 #include "output/report_writer.h"
@@ -87,6 +90,16 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     connect(ui_->formatRadio4, &QAbstractButton::clicked, this, &CAlbumBrowserDlg::OnChooseCustomFormat);
     connect(ui_->importLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnImportLocal);
     connect(ui_->userList, &QListWidget::itemDoubleClicked, this, &CAlbumBrowserDlg::OnImportLocal);
+    // A right click on a user offers the jobs on its backup as a whole.
+    ui_->userList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    QAction* verify = new QAction(QStringLiteral("校验备份"), ui_->userList);
+    verify->setObjectName("verifyAction");
+    connect(verify, &QAction::triggered, this, &CAlbumBrowserDlg::OnVerifyBackup);
+    ui_->userList->addAction(verify);
+    QAction* gallery = new QAction(QStringLiteral("打开相册画廊"), ui_->userList);
+    gallery->setObjectName("galleryAction");
+    connect(gallery, &QAction::triggered, this, &CAlbumBrowserDlg::OnOpenGallery);
+    ui_->userList->addAction(gallery);
     connect(ui_->updateButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnUpdateFromNetwork);
     connect(ui_->viewLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnViewLocal);
     connect(ui_->albumList, &QTableWidget::itemSelectionChanged, this,
@@ -248,6 +261,10 @@ void CAlbumBrowserDlg::UpdateAlbums(bool fromCache) {
     ::UpdateAlbums(context, fromCache);
 }
 
+void CAlbumBrowserDlg::VerifyBackup() {
+    ::VerifyBackup(VerifyContext{settings(), service_, progressDlg_, jobUser_});
+}
+
 void CAlbumBrowserDlg::RefreshAlbumList() {
     ::RefreshAlbumList(catalogue_, *this, progressDlg_);
 }
@@ -315,6 +332,10 @@ void CAlbumBrowserDlg::OnUpdateFromNetwork() {
     StartJob(JobKind::UpdateFromNetwork);
 }
 
+void CAlbumBrowserDlg::OnVerifyBackup() {
+    StartJob(JobKind::VerifyBackup);
+}
+
 CMyThread* CAlbumBrowserDlg::CreateWorker() {
     return new CMyThread();
 }
@@ -356,6 +377,20 @@ void CAlbumBrowserDlg::OnViewLocal() {
         return;
     }
     ShellOpenFile(IndexPagePath(UserFolder(settings(), selectedUser)), this);
+}
+
+void CAlbumBrowserDlg::OnOpenGallery() {
+    UpdateData(true);
+    if (selectedUser.empty()) {
+        ShowMessage(this, QStringLiteral("请从列表选择一个用户！"));
+        return;
+    }
+    const std::string page = JoinPath(GalleryFolder(UserFolder(settings(), selectedUser)), "index.html");
+    if (!FileExists(page)) {
+        ShowMessage(this, QStringLiteral("此用户还没有相册画廊，请先联网更新相册。"));
+        return;
+    }
+    ShellOpenFile(page, this);
 }
 
 void CAlbumBrowserDlg::OnAlbumSelectionChanged() {

@@ -44,6 +44,7 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     // The jobs, run on the worker thread.
     void UpdateAlbums(bool fromCache);
     void RefreshAlbumList();
+    void VerifyBackup();
 
     // The album list, driven from the worker thread through the window thread.
     int RowCount() override;
@@ -71,7 +72,9 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     void OnChooseCustomFormat();
     void OnImportLocal();
     void OnUpdateFromNetwork();
+    void OnVerifyBackup();
     void OnViewLocal();
+    void OnOpenGallery();
     void OnAlbumSelectionChanged();
     void OnOpenAlbumPage();
     void OnAddUser();

@@ -27,6 +27,9 @@ bool CMyThread::InitInstance() {
         case JobKind::RefreshAlbumList:
             owner_->RefreshAlbumList();
             break;
+        case JobKind::VerifyBackup:
+            owner_->VerifyBackup();
+            break;
     }
     return false;
 }

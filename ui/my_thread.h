@@ -6,7 +6,7 @@
 class CAlbumBrowserDlg;
 
 // The job a worker runs on the main window.
-enum class JobKind { ImportLocal, UpdateFromNetwork, RefreshAlbumList };
+enum class JobKind { ImportLocal, UpdateFromNetwork, RefreshAlbumList, VerifyBackup };
 
 class CMyThread : public QThread {
     Q_OBJECT

@@ -40,6 +40,8 @@ inline void ExpectSameSettings(const AppSettings& a, const AppSettings& b) {
     EXPECT_EQ(a.connections, b.connections);
     EXPECT_EQ(a.retries, b.retries);
     EXPECT_EQ(a.rate, b.rate);
+    EXPECT_EQ(a.gallery, b.gallery);
+    EXPECT_EQ(a.sidecars, b.sidecars);
     ASSERT_EQ(a.userCount, b.userCount);
     for (int n = 0; n < a.userCount; ++n) EXPECT_EQ(a.userNames[n], b.userNames[n]);
 }

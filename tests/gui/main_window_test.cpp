@@ -1,6 +1,7 @@
 // The main window driven as the user drives it: jobs with their progress window and message boxes,
 // the album list, the format and size choices against the template box and temp.htm, the user list
 // against config.ini, and the clipboard text.
+#include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
@@ -185,6 +186,35 @@ class MainWindowTest : public QObject {
         }
         QVERIFY(catalogue_->userName.empty());
         QCOMPARE(window_->albumList()->rowCount(), 0);
+    }
+
+    void userListMenuVerifiesAndOpensTheGallery() {
+        Open();
+        QListWidget* users = window_->userList();
+        QCOMPARE(users->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QAction* verify = users->findChild<QAction*>("verifyAction");
+        QVERIFY(verify && users->actions().contains(verify));
+        QCOMPARE(verify->text(), QStringLiteral("校验备份"));
+        ShowWatcher watcher;
+        window_->progressDlg().installEventFilter(&watcher);
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        SelectUser("Alice");
+        verify->trigger();
+        QCOMPARE(watcher.shown, 1);
+        QCOMPARE(answerer.seen.size(), size_t(1));
+        QCOMPARE(answerer.seen[0].title, QStringLiteral("提示"));
+        QCOMPARE(answerer.seen[0].text,
+                 QStringLiteral(
+                     "校验完成：0张图片完好，0张缺失，0张已损坏。缓存数据4个完好，0个缺失，0个无法读取。"));
+        QVERIFY(QFile::exists(ws_->file("Alice/archive.sqlite")));
+
+        // The gallery is opened only once an update has built it.
+        QAction* gallery = users->findChild<QAction*>("galleryAction");
+        QVERIFY(gallery && users->actions().contains(gallery));
+        gallery->trigger();
+        QCOMPARE(answerer.seen.size(), size_t(2));
+        QCOMPARE(answerer.seen[1].text, QStringLiteral("此用户还没有相册画廊，请先联网更新相册。"));
     }
 
     void aWorkerThatCannotStartIsReported() {

@@ -43,11 +43,12 @@ std::string Unrecognised(const std::string& answer) {
 // Every file below a folder (relative path -> bytes); temporary files count, so a leftover shows.
 using Snapshot = std::map<std::string, std::string>;
 
+// Every file but those that record each run, failed ones too.
 Snapshot TakeSnapshot(const fs::path& root) {
     Snapshot files;
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root, ignored))
-        if (entry.is_regular_file())
+        if (entry.is_regular_file() && !IsRunRecord(entry.path()))
             files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path());
     return files;
 }
@@ -216,41 +217,47 @@ TEST_F(BackupFaultsTest, ReadOnlyFolderEndsTheUpdateWithItsPath) {
     WriteFile(user_ / "rest/user.xml", good_["rest/user.xml"] + "\n");
     struct Case {
         const char* name;
+        fs::path readOnly;  // this folder and those below it
         bool removeUserFolder;
-        std::string out;
+        std::string out;  // how the text starts
     };
     const Case cases[] = {
-        {"cached answer to replace", false,
+        {"ledger to open", folder_, false,
+         "备份记录文件无法打开：" + (user_ / "archive.sqlite").string() + "（"},
+        {"cached answer to replace", user_ / "rest", false,
          "无法写入文件：" + (user_ / "rest/user.xml").string() + "（Permission denied）\n"},
-        {"user folder to create", true, "无法创建文件夹：" + user_.string() + "（Permission denied）\n"},
+        {"user folder to create", folder_, true,
+         "无法创建文件夹：" + user_.string() + "（Permission denied）\n"},
     };
     // The folder cannot take the run's outputs.
     const TempDir outputs("backup-faults-outputs");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.removeUserFolder) fs::remove_all(user_);
-        // The lock file is as open to the job as to the user whose earlier run made it.
-        if (!c.removeUserFolder)
-            fs::permissions(user_ / ".lock", fs::perms::others_read | fs::perms::others_write,
-                            fs::perm_options::add);
+        // The lock and the ledger are as open to the job as to the user whose earlier run made them.
+        const auto shared = fs::perms::others_read | fs::perms::others_write;
+        if (!c.removeUserFolder) {
+            fs::permissions(user_ / ".lock", shared, fs::perm_options::add);
+            fs::permissions(user_ / "archive.sqlite", shared, fs::perm_options::add);
+            fs::permissions(user_, shared | fs::perms::others_exec, fs::perm_options::add);
+        }
         const Snapshot before = TakeSnapshot(user_);
-        SetFoldersWritable(folder_, false);
+        SetFoldersWritable(c.readOnly, false);
         CliProcess cli(folder_, service_.baseUrl(), {"update", "demo", "--quiet"}, AsNobody, outputs.path());
         const int status = cli.Wait();
         SetFoldersWritable(folder_, true);
         EXPECT_EQ(status, 1) << cli.Stderr();
-        EXPECT_EQ(cli.Stdout(), c.out);
+        EXPECT_EQ(cli.Stdout().rfind(c.out, 0), 0u) << cli.Stdout();
         EXPECT_EQ(cli.Stderr(), "");
         EXPECT_EQ(Differences(before, TakeSnapshot(user_)), "");
     }
 }
 
 // A full disk (a file size limit, SIGXFSZ ignored) during a first backup: the update ends with the file
-// it could not write, and every file there is whole and within the limit.
+// it could not write, and every file there is whole and within the limit. The ledger is the first file a
+// backup writes.
 TEST_F(BackupFaultsTest, FullDiskEndsTheUpdateWithTheFileItCouldNotWrite) {
-    // The user's answer is 136 bytes, the album list 1,656, the index page 9,195.
-    const std::pair<rlim_t, const char*> cases[] = {
-        {100, "rest/user.xml"}, {600, "rest/list.xml"}, {4000, "demo_index.htm"}};
+    const std::pair<rlim_t, const char*> cases[] = {{300, "archive.sqlite"}};
     for (const auto& [limit, file] : cases) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         fs::remove_all(user_);
@@ -261,11 +268,11 @@ TEST_F(BackupFaultsTest, FullDiskEndsTheUpdateWithTheFileItCouldNotWrite) {
             setrlimit(RLIMIT_FSIZE, &cap);
         });
         EXPECT_EQ(result.status, 1) << result.err;
-        EXPECT_EQ(result.out, "无法写入文件：" + (user_ / file).string() + "（File too large）\n");
+        EXPECT_EQ(result.out, "备份记录文件无法打开：" + (user_ / file).string() + "（File too large）\n");
         EXPECT_EQ(result.err, "");
         const Snapshot left = TakeSnapshot(user_);
         EXPECT_EQ(DamagedFiles(left), "");
-        EXPECT_FALSE(left.contains(file));
+        EXPECT_FALSE(left.contains("rest/user.xml"));
         for (const auto& [path, bytes] : left) {
             EXPECT_EQ(path.find(".tmp-"), std::string::npos) << path;
             EXPECT_LE(bytes.size(), limit) << path;

@@ -76,8 +76,10 @@ TEST_F(CliTest, ParallelUpdateEqualsOneRequestAtATime) {
         fs::remove_all(folder_ / "demo");
         const CliResult result = Run({"update", "demo", "--connections", connections}, service.baseUrl());
         std::map<std::string, std::string> files;
+        // The ledger's times and run numbers differ; what it records is compared by the archive tests.
         for (const auto& entry : fs::recursive_directory_iterator(folder_ / "demo"))
-            if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path());
+            if (entry.is_regular_file() && !IsRunRecord(entry.path()))
+                files[entry.path().string()] = ReadFile(entry.path());
         return std::make_tuple(result.status, result.out, result.err, files);
     };
     const auto one = run("1");
@@ -101,7 +103,10 @@ TEST_F(CliTest, LargeAlbumsAreBackedUpWhole) {
               "共3000张图片，已读取3000张图片，其中0张图片包含原图地址和描述信息；图片：新下载3000张，已有0张"
               "，失败0张\n");
     const fs::path user = fs::path(output.path()) / "big";
-    EXPECT_EQ(std::distance(fs::directory_iterator(user / "pictures/small"), {}), 3000);
+    size_t pictures = 0;
+    for (const auto& entry : fs::directory_iterator(user / "pictures/small"))
+        pictures += entry.path().extension() == ".jpg";
+    EXPECT_EQ(pictures, 3000u);
     for (int size = 0; size < 4; ++size) {
         const std::string page = ReadFile(user / ("72157300001_" + std::to_string(size) + ".htm"));
         size_t entries = 0;  // one a line

@@ -94,7 +94,7 @@ std::set<std::string> PictureFiles(const fs::path& user) {
 }
 
 // What differs from a complete backup of these sizes: missing or wrong pictures, and any other file
-// (a .part left over, a picture of a size not asked for).
+// (a .part left over, a picture of a size not asked for) but the sidecar beside a picture.
 std::string BackupProblems(const fs::path& user, const std::vector<Photo>& photos,
                            const std::vector<int>& sizes, ServedPictures& served) {
     std::string text;
@@ -103,6 +103,7 @@ std::string BackupProblems(const fs::path& user, const std::vector<Photo>& photo
         for (int size : sizes) {
             const std::string path = LocalPath(photo, size);
             others.erase(path);
+            if (fs::exists(user / path)) others.erase(path + ".xmp");
             if (!fs::exists(user / path))
                 text += " missing:" + path;
             else if (ReadFile(user / path) != served.Bytes(photo, size))

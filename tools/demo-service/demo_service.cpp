@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -36,6 +37,9 @@ Prints "listening on http://127.0.0.1:PORT" on stdout, then one line per request
   --big-albums N      albums of user "big" (default 20)
   --big-photos N      photos per album of user "big" (default 250)
   --big-extra-album N one more album of user "big", after the others, with N photos (default 0: none)
+  --remove ID         leave the album or photo ID out of every answer, as when its owner deleted it
+                      (a removed album's photo list and a removed photo's details are the service's
+                      "not found" error answers); may be repeated
   --raw DIR           answer REST requests from files instead of the sample world: the answer to
                       METHOD with query value VALUE is DIR/METHOD/VALUE.xml, sent as it is; a missing
                       file gives the service's error answer (stat="fail") with status 200
@@ -125,6 +129,7 @@ struct Choice {
 struct Options {
     int port = 0;
     SampleWorldSize world;
+    std::set<std::string> removed;
     std::string rawDir;
     int latencyMs = 0;
     bool chunked = false;
@@ -194,6 +199,9 @@ int ParseOptions(int argc, char** argv, Options& options) {
         bool ok = true;
         if (name == "--raw") {
             options.rawDir = value;
+        } else if (name == "--remove") {
+            ok = !value.empty();
+            options.removed.insert(value);
         } else if (name == "--port") {
             ok = ParseLong(value, 0, number) && number <= 65535;
             options.port = static_cast<int>(number);
@@ -719,7 +727,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    const SampleWorld world(options.world);
+    const SampleWorld world(options.world, options.removed);
     const Sender sender(options);
     Traffic traffic(options.rateLimit);
     httplib::Server server;

@@ -103,7 +103,8 @@ std::string OkAnswer(const std::string& inner) {
 
 }  // namespace
 
-SampleWorld::SampleWorld(SampleWorldSize size) : size_(size) {}
+SampleWorld::SampleWorld(SampleWorldSize size, std::set<std::string> removed)
+    : size_(size), removed_(std::move(removed)) {}
 
 std::string SampleWorld::Answer(const std::string& method, const std::string& value) const {
     if (method == "zorbi.people.findByUsername") return FindByUsername(value);
@@ -131,7 +132,15 @@ int SampleWorld::ListedPhotos(int user, int album) const {
 }
 
 int SampleWorld::AnnouncedPhotos(int user, int album) const {
-    return user == kDemo ? kDemoAlbums[album].announced : ListedPhotos(user, album);
+    return (user == kDemo ? kDemoAlbums[album].announced : ListedPhotos(user, album)) -
+           RemovedPhotos(user, album);
+}
+
+int SampleWorld::RemovedPhotos(int user, int album) const {
+    int removed = 0;
+    for (int photo = 0; photo < ListedPhotos(user, album) && !removed_.empty(); ++photo)
+        removed += removed_.count(PhotoId(user, album, photo)) ? 1 : 0;
+    return removed;
 }
 
 std::string SampleWorld::FindByUsername(const std::string& userName) const {
@@ -148,6 +157,7 @@ std::string SampleWorld::GetList(const std::string& userId) const {
     if (user < 0) return ErrorAnswer(1, "User not found");
     std::string inner = "<albums>\n";
     for (int album = 0; album < AlbumCount(user); ++album) {
+        if (removed_.count(AlbumId(user, album))) continue;
         const bool demo = user == kDemo;
         const std::string title = demo ? kDemoAlbums[album].title : "相册 " + std::to_string(album + 1);
         const std::string description = demo ? kDemoAlbums[album].description : "自动生成的相册。";
@@ -162,11 +172,13 @@ std::string SampleWorld::GetPhotos(const std::string& albumId) const {
     int user = 0;
     int album = 0;
     if (albumId.rfind("72157", 0) != 0 ||
-        !ParseIdNumbers(std::string_view(albumId).substr(5), user, &album, 1) || album >= AlbumCount(user))
+        !ParseIdNumbers(std::string_view(albumId).substr(5), user, &album, 1) || album >= AlbumCount(user) ||
+        removed_.count(albumId))
         return ErrorAnswer(1, "Album not found");
     std::string inner = "<album id=\"" + albumId + "\">\n<photos>\n";
     for (int photo = 0; photo < ListedPhotos(user, album); ++photo) {
         const std::string id = PhotoId(user, album, photo);
+        if (removed_.count(id)) continue;
         const std::string title =
             user == kDemo ? kPhotoTitles[(album + photo) % 8] : "照片 " + std::to_string(photo + 1);
         inner += "<photo id=\"" + id + "\" dir=\"" + Dir(id) + "\" filename=\"" + id + "_" + Secret(id) +
@@ -179,7 +191,7 @@ std::string SampleWorld::GetInfo(const std::string& photoId) const {
     int user = 0;
     int numbers[2] = {0, 0};
     if (!ParseIdNumbers(photoId, user, numbers, 2) || numbers[0] >= AlbumCount(user) ||
-        numbers[1] >= ListedPhotos(user, numbers[0]))
+        numbers[1] >= ListedPhotos(user, numbers[0]) || removed_.count(photoId))
         return ErrorAnswer(1, "Photo not found");
     const int album = numbers[0];
     const int photo = numbers[1];

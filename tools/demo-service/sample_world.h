@@ -1,6 +1,7 @@
 #pragma once
 // The deterministic sample world of the demo service and the XML answers the Zorbi REST interface
 // gives about it.
+#include <set>
 #include <string>
 
 struct SampleWorldSize {
@@ -11,7 +12,9 @@ struct SampleWorldSize {
 
 class SampleWorld {
   public:
-    explicit SampleWorld(SampleWorldSize size);
+    // `removed`: album and photo ids taken out of every answer, as the service does with what its user
+    // deleted.
+    explicit SampleWorld(SampleWorldSize size, std::set<std::string> removed = {});
 
     // The answer document (UTF-8 XML) for one REST method and its query value; unknown users, albums,
     // photos and methods give the service's error answer.
@@ -27,8 +30,10 @@ class SampleWorld {
     // Photos the album's photo list holds, and the count the album list announces.
     int ListedPhotos(int user, int album) const;
     int AnnouncedPhotos(int user, int album) const;
+    int RemovedPhotos(int user, int album) const;
 
     SampleWorldSize size_;
+    std::set<std::string> removed_;
 };
 
 // The query key of a REST method ("username", "user_id", ...); empty for an unknown method.
