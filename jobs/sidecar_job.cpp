@@ -18,10 +18,9 @@ JobOutcome Run(const AppSettings& settings, const std::string& user, JobProgress
         return JobOutcome::Failed;
     }
     const FolderLock lock(userFolder);
-    if (lock.busy()) {
-        progress.SetText(
-            Format(GBK("此用户正在被另一个任务更新（进程%d），请稍后再试。").c_str(), lock.holderPid()));
-        return JobOutcome::FolderBusy;
+    if (!lock.held()) {
+        progress.SetText(lock.FailureText());
+        return lock.busy() ? JobOutcome::FolderBusy : JobOutcome::Failed;
     }
     std::string error;
     const std::unique_ptr<Ledger> ledger = Ledger::Open(path, &error, false);

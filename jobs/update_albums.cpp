@@ -31,10 +31,6 @@ std::string UnrecognisedText(const std::string& relativePath) {
     return Format(GBK("服务器返回的数据无法识别（%s），本地缓存保持不变。").c_str(), relativePath.c_str());
 }
 
-std::string WriteFailedText(const std::string& path, int error) {
-    return Format(GBK("无法写入文件：%s（%s）").c_str(), path.c_str(), SystemErrorText(error).c_str());
-}
-
 // One run of the workflow; the member functions are its stages.
 class UpdateRun {
   public:
@@ -125,19 +121,6 @@ class UpdateRun {
     std::chrono::steady_clock::time_point lastCommit_;
 };
 
-const char* OutcomeName(JobOutcome outcome) {
-    switch (outcome) {
-        case JobOutcome::Done:
-            return "done";
-        case JobOutcome::DonePicturesFailed:
-            return "pictures failed";
-        case JobOutcome::Interrupted:
-            return "interrupted";
-        default:
-            return "failed";
-    }
-}
-
 bool UpdateRun::Store(const std::string& relativePath, const HttpDownloader::Result& result) {
     switch (result.outcome) {
         case HttpDownloader::Result::Interrupted:
@@ -203,12 +186,8 @@ JobOutcome UpdateRun::Run() {
     // One job per user folder, in this process or another; the one turned away changes nothing.
     if (!MakeFolder(userFolder_)) return JobOutcome::Failed;
     const FolderLock lock(userFolder_);
-    if (lock.busy()) {
-        return EndWith(
-            JobOutcome::FolderBusy,
-            Format(GBK("此用户正在被另一个任务更新（进程%d），请稍后再试。").c_str(), lock.holderPid()));
-    }
-    if (!lock.held()) return EndWith(JobOutcome::Failed, WriteFailedText(lock.path(), lock.error()));
+    if (!lock.held())
+        return EndWith(lock.busy() ? JobOutcome::FolderBusy : JobOutcome::Failed, lock.FailureText());
     if (!MakeFolders()) return JobOutcome::Failed;
     if (!fromCache_ && !OpenLedger()) return JobOutcome::Failed;
     const JobOutcome outcome = RunStages();
@@ -477,6 +456,23 @@ bool UpdateRun::WritePagesStage() {
 }
 
 }  // namespace
+
+const char* OutcomeName(JobOutcome outcome) {
+    switch (outcome) {
+        case JobOutcome::Done:
+            return "done";
+        case JobOutcome::DonePicturesFailed:
+            return "pictures failed";
+        case JobOutcome::DoneWithProblems:
+            return "problems";
+        case JobOutcome::Interrupted:
+            return "interrupted";
+        case JobOutcome::Failed:
+        case JobOutcome::FolderBusy:
+            break;
+    }
+    return "failed";
+}
 
 JobOutcome UpdateAlbums(const UpdateContext& context, bool fromCache) {
     // The lock and the downloader go with the run, before the window learns that the job has ended.

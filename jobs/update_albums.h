@@ -38,6 +38,10 @@ enum class JobOutcome {
     DoneWithProblems,    // verify: the summary; some files are still missing or damaged
 };
 
+// The outcome as the ledger records a run's: "done", "pictures failed", "problems", "interrupted" or
+// "failed".
+const char* OutcomeName(JobOutcome outcome);
+
 // Runs one job holding the user folder's lock (FolderLock) throughout; sets the final text, then
 // closes the progress.
 JobOutcome UpdateAlbums(const UpdateContext& context, bool fromCache);

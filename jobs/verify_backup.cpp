@@ -112,23 +112,6 @@ class VerifyRun {
     std::chrono::steady_clock::time_point lastCommit_;
 };
 
-std::string WriteFailedText(const std::string& path, int error) {
-    return Format(GBK("无法写入文件：%s（%s）").c_str(), path.c_str(), SystemErrorText(error).c_str());
-}
-
-const char* OutcomeName(JobOutcome outcome) {
-    switch (outcome) {
-        case JobOutcome::Done:
-            return "done";
-        case JobOutcome::DoneWithProblems:
-            return "problems";
-        case JobOutcome::Interrupted:
-            return "interrupted";
-        default:
-            return "failed";
-    }
-}
-
 VerifyResult VerifyRun::Run() {
     JobProgress& progress = c_.progress;
     if (!AppSettings::IsValidUserName(c_.selectedUser))
@@ -139,12 +122,8 @@ VerifyResult VerifyRun::Run() {
     if (!Exists(ledgerPath) && !Exists(File("rest/user.xml")))
         return End(JobOutcome::Failed, GBK("找不到用户信息。"));
     const FolderLock lock(userFolder_);
-    if (lock.busy()) {
-        return End(
-            JobOutcome::FolderBusy,
-            Format(GBK("此用户正在被另一个任务更新（进程%d），请稍后再试。").c_str(), lock.holderPid()));
-    }
-    if (!lock.held()) return End(JobOutcome::Failed, WriteFailedText(lock.path(), lock.error()));
+    if (!lock.held())
+        return End(lock.busy() ? JobOutcome::FolderBusy : JobOutcome::Failed, lock.FailureText());
     std::string error;
     // A backup made before the ledger existed gets one here: its pictures are recorded as found.
     ledger_ = Ledger::Open(ledgerPath, &error);

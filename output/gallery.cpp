@@ -28,10 +28,6 @@ constexpr int kThumbBox = 240;
 constexpr std::string_view kPageFormat = "gallery 1";
 constexpr const char* kStampFile = ".built";
 
-std::string WriteFailedText(const std::string& path, int error) {
-    return Format(GBK("无法写入文件：%s（%s）").c_str(), path.c_str(), SystemErrorText(error).c_str());
-}
-
 // What the pages are made from besides the ledger: the markup's version and the compiled-in files.
 std::string BuildFingerprint() {
     std::uint64_t hash = 14695981039346656037ull;  // FNV-1a

@@ -110,8 +110,7 @@ SidecarWrite WriteSidecars(const std::string& userFolder, const std::string& use
             JoinPath(userFolder, RelativePicturePath(photoId, size, kPathSeparator)) + ".xmp";
         bool written = false;
         if (sidecar.empty() || !WriteFileAtomic(path, sidecar, 0644, &written)) {
-            result.failure = Format(GBK("无法写入文件：%s（%s）").c_str(), path.c_str(),
-                                    SystemErrorText(sidecar.empty() ? EINVAL : errno).c_str());
+            result.failure = WriteFailedText(path, sidecar.empty() ? EINVAL : errno);
             return result;
         }
         ++(written ? result.written : result.unchanged);

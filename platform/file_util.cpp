@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "platform/codepage.h"
+#include "platform/text_format.h"
 
 std::string JoinPath(std::string_view folder, std::string_view name) {
     std::string path(folder);
@@ -151,6 +152,11 @@ pid_t TemporaryFileOwner(const std::string& name) {
 }
 
 }  // namespace
+
+std::string WriteFailedText(std::string_view path, int error) {
+    return Format(GBK("无法写入文件：%s（%s）").c_str(), std::string(path).c_str(),
+                  SystemErrorText(error).c_str());
+}
 
 void RemoveStaleTemporaryFiles(std::string_view folder) {
     const std::string path = ToOsPath(folder);

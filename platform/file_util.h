@@ -60,6 +60,9 @@ bool WriteAll(int fd, std::string_view data);
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0644,
                      bool* written = nullptr);
 
+// "无法写入文件：PATH（why）" (GBK): the text of a file that could not be written.
+std::string WriteFailedText(std::string_view path, int error);
+
 // Removes the temporary files that WriteFileAtomic left in a folder when its process was killed between
 // writing and renaming (those of running processes stay).
 void RemoveStaleTemporaryFiles(std::string_view folder);

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/codepage.h"
 #include "platform/file_util.h"
+#include "platform/text_format.h"
 
 namespace {
 
@@ -58,4 +60,10 @@ FolderLock::~FolderLock() {
         // A pid left behind names a process that no longer holds the lock; flock alone decides.
     }
     ::close(fd_);
+}
+
+std::string FolderLock::FailureText() const {
+    if (held()) return "";
+    if (busy_) return Format(GBK("此用户正在被另一个任务更新（进程%d），请稍后再试。").c_str(), holderPid_);
+    return WriteFailedText(path_, error_);
 }

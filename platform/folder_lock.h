@@ -20,6 +20,9 @@ class FolderLock {
     int error() const { return error_; }
     // FOLDER/.lock.
     const std::string& path() const { return path_; }
+    // Why the lock is not held (GBK): another job's, naming its process, or the file's error; empty
+    // while held.
+    std::string FailureText() const;
 
   private:
     std::string path_;
