@@ -7,10 +7,9 @@
 
 // The sample user "alice" of the gallery tests:
 //   a1 "旅行 Travel": p101 (small and big stored), p102 (a title holding <script>, small only), p103
-//      (removed from the service), p104 (no picture stored: the service's address), p105 (a PNG,
-//      big only: its thumbnail is made);
+//      (small and big), p105 (a PNG, big only: its thumbnail is made);
 //   a2 "家庭 Family": p201-p203, small and medium stored;
-//   a3 "旧相册 Old": removed from the service, p301-p302;
+//   a3 "旧相册 Old": p301-p302;
 //   "bad/../id": an album whose id cannot name a file, with one photo "x y".
 // Returns the user folder.
 std::string MakeSampleUser(const std::string& outputFolder);

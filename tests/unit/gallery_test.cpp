@@ -69,6 +69,8 @@ TEST_F(GalleryTest, BuildsEveryPageOnceAndRecordsDimensions) {
               ".built album-a1.html album-a2.html album-a3.html gallery.css gallery.js index.html search.js "
               "thumbs/p105 ");
     EXPECT_NE(files.at("album-a1.html").find("&lt;script&gt;window.injected"), std::string::npos);
+    EXPECT_NE(files.at("index.html").find("<div class=\"cover\">"), std::string::npos)
+        << "the album whose id cannot name a file has no link";
     EXPECT_EQ(files.at("search.js").find("</"), std::string::npos) << "no text can end a script";
     EXPECT_NE(ReadFile(dir / "index.html").find("href=\"alice/gallery/index.html\""), std::string::npos);
 

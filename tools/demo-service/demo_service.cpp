@@ -11,6 +11,7 @@
 #include <deque>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -40,6 +41,7 @@ Prints "listening on http://127.0.0.1:PORT" on stdout, then one line per request
   --remove ID         leave the album or photo ID out of every answer, as when its owner deleted it
                       (a removed album's photo list and a removed photo's details are the service's
                       "not found" error answers); may be repeated
+  --title ID=TEXT     give the album or photo ID the title TEXT; may be repeated
   --raw DIR           answer REST requests from files instead of the sample world: the answer to
                       METHOD with query value VALUE is DIR/METHOD/VALUE.xml, sent as it is; a missing
                       file gives the service's error answer (stat="fail") with status 200
@@ -130,6 +132,7 @@ struct Options {
     int port = 0;
     SampleWorldSize world;
     std::set<std::string> removed;
+    std::map<std::string, std::string> titles;
     std::string rawDir;
     int latencyMs = 0;
     bool chunked = false;
@@ -202,6 +205,10 @@ int ParseOptions(int argc, char** argv, Options& options) {
         } else if (name == "--remove") {
             ok = !value.empty();
             options.removed.insert(value);
+        } else if (name == "--title") {
+            const size_t split = value.find('=');
+            ok = split != std::string::npos && split > 0;
+            if (ok) options.titles[value.substr(0, split)] = value.substr(split + 1);
         } else if (name == "--port") {
             ok = ParseLong(value, 0, number) && number <= 65535;
             options.port = static_cast<int>(number);
@@ -727,7 +734,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
-    const SampleWorld world(options.world, options.removed);
+    const SampleWorld world(options.world, options.removed, options.titles);
     const Sender sender(options);
     Traffic traffic(options.rateLimit);
     httplib::Server server;

@@ -103,8 +103,9 @@ std::string OkAnswer(const std::string& inner) {
 
 }  // namespace
 
-SampleWorld::SampleWorld(SampleWorldSize size, std::set<std::string> removed)
-    : size_(size), removed_(std::move(removed)) {}
+SampleWorld::SampleWorld(SampleWorldSize size, std::set<std::string> removed,
+                         std::map<std::string, std::string> titles)
+    : size_(size), removed_(std::move(removed)), titles_(std::move(titles)) {}
 
 std::string SampleWorld::Answer(const std::string& method, const std::string& value) const {
     if (method == "zorbi.people.findByUsername") return FindByUsername(value);
@@ -143,6 +144,11 @@ int SampleWorld::RemovedPhotos(int user, int album) const {
     return removed;
 }
 
+std::string SampleWorld::TitleOf(const std::string& id, const std::string& title) const {
+    const auto given = titles_.find(id);
+    return given == titles_.end() ? title : given->second;
+}
+
 std::string SampleWorld::FindByUsername(const std::string& userName) const {
     for (const UserEntry& user : kUsers) {
         if (userName != user.name) continue;
@@ -159,7 +165,8 @@ std::string SampleWorld::GetList(const std::string& userId) const {
     for (int album = 0; album < AlbumCount(user); ++album) {
         if (removed_.count(AlbumId(user, album))) continue;
         const bool demo = user == kDemo;
-        const std::string title = demo ? kDemoAlbums[album].title : "相册 " + std::to_string(album + 1);
+        const std::string title = TitleOf(
+            AlbumId(user, album), demo ? kDemoAlbums[album].title : "相册 " + std::to_string(album + 1));
         const std::string description = demo ? kDemoAlbums[album].description : "自动生成的相册。";
         inner += "<album id=\"" + AlbumId(user, album) + "\" photos=\"" +
                  std::to_string(AnnouncedPhotos(user, album)) + "\">\n<title>" + XmlEscape(title) +
@@ -179,8 +186,8 @@ std::string SampleWorld::GetPhotos(const std::string& albumId) const {
     for (int photo = 0; photo < ListedPhotos(user, album); ++photo) {
         const std::string id = PhotoId(user, album, photo);
         if (removed_.count(id)) continue;
-        const std::string title =
-            user == kDemo ? kPhotoTitles[(album + photo) % 8] : "照片 " + std::to_string(photo + 1);
+        const std::string title = TitleOf(
+            id, user == kDemo ? kPhotoTitles[(album + photo) % 8] : "照片 " + std::to_string(photo + 1));
         inner += "<photo id=\"" + id + "\" dir=\"" + Dir(id) + "\" filename=\"" + id + "_" + Secret(id) +
                  "\" title=\"" + XmlEscape(title) + "\"/>\n";
     }
@@ -196,7 +203,8 @@ std::string SampleWorld::GetInfo(const std::string& photoId) const {
     const int album = numbers[0];
     const int photo = numbers[1];
     const bool demo = user == kDemo;
-    const std::string title = demo ? kPhotoTitles[(album + photo) % 8] : "照片 " + std::to_string(photo + 1);
+    const std::string title =
+        TitleOf(photoId, demo ? kPhotoTitles[(album + photo) % 8] : "照片 " + std::to_string(photo + 1));
     const std::string description =
         demo ? kPhotoDescriptions[(album * 3 + photo) % 8]
              : "第 " + std::to_string(album + 1) + " 个相册的第 " + std::to_string(photo + 1) + " 张照片。";

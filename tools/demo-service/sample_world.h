@@ -1,6 +1,7 @@
 #pragma once
 // The deterministic sample world of the demo service and the XML answers the Zorbi REST interface
 // gives about it.
+#include <map>
 #include <set>
 #include <string>
 
@@ -13,8 +14,9 @@ struct SampleWorldSize {
 class SampleWorld {
   public:
     // `removed`: album and photo ids taken out of every answer, as the service does with what its user
-    // deleted.
-    explicit SampleWorld(SampleWorldSize size, std::set<std::string> removed = {});
+    // deleted; `titles`: album and photo ids given another title.
+    explicit SampleWorld(SampleWorldSize size, std::set<std::string> removed = {},
+                         std::map<std::string, std::string> titles = {});
 
     // The answer document (UTF-8 XML) for one REST method and its query value; unknown users, albums,
     // photos and methods give the service's error answer.
@@ -31,9 +33,12 @@ class SampleWorld {
     int ListedPhotos(int user, int album) const;
     int AnnouncedPhotos(int user, int album) const;
     int RemovedPhotos(int user, int album) const;
+    // The title given to `id`, else `title`.
+    std::string TitleOf(const std::string& id, const std::string& title) const;
 
     SampleWorldSize size_;
     std::set<std::string> removed_;
+    std::map<std::string, std::string> titles_;
 };
 
 // The query key of a REST method ("username", "user_id", ...); empty for an unknown method.
