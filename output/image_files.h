@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct ImageSize {
     int width = 0, height = 0;
@@ -13,6 +14,10 @@ struct ImageSize {
 // The picture's dimensions as a browser shows it (an EXIF quarter turn swaps them), read from its
 // header without decoding it; nothing when libvips cannot read it. `path` is GBK.
 std::optional<ImageSize> ReadImageSize(const std::string& path);
+
+// The same from the first bytes of a JPEG, PNG, GIF or WebP file, when they tell it: reading them
+// costs a fraction of a libvips header read, which is for what they leave open.
+std::optional<ImageSize> HeaderImageSize(std::string_view head);
 
 // The dimensions MakeThumbnail gives a picture of `source`'s dimensions.
 ImageSize ThumbnailSize(ImageSize source, int box);

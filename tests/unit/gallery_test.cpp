@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <vips/vips8>
 
 #include "archive/file_digest.h"
 #include "archive/ledger.h"
 #include "output/gallery_pages.h"
+#include "output/image_files.h"
 #include "output/sidecars.h"
 #include "platform/text_format.h"
 #include "synthetic_user.h"
@@ -165,3 +167,38 @@ TEST_F(GalleryTest, SidecarsReadBackInPhotoTools) {
 }
 
 }  // namespace
+
+// The sizes read from a file's first bytes are those libvips reads, a quarter turn by EXIF included;
+// where the first bytes do not tell (WebP with EXIF), libvips reads the file.
+TEST(PictureSize, HeaderSaysWhatLibvipsSays) {
+    const vips::VImage picture = vips::VImage::black(300, 200, vips::VImage::option()->set("bands", 3));
+    vips::VImage turned = picture.copy();
+    turned.set("orientation", 6);
+    const struct {
+        const char* suffix;
+        vips::VImage image;
+        ImageSize expected;
+        bool headerTells;
+    } cases[] = {
+        {".jpg", picture, {300, 200}, true},   {".jpg", turned, {200, 300}, true},
+        {".png", picture, {300, 200}, true},   {".gif", picture, {300, 200}, true},
+        {".webp", picture, {300, 200}, false},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string file = dir / (std::string("picture") + c.suffix);
+        c.image.write_to_file(file.c_str());
+        const std::optional<ImageSize> head = HeaderImageSize(ReadFile(file));
+        EXPECT_EQ(head.has_value(), c.headerTells) << c.suffix;
+        const std::optional<ImageSize> read = ReadImageSize(file);
+        for (const std::optional<ImageSize>& size : {head, read}) {
+            if (size)
+                EXPECT_EQ(std::pair(size->width, size->height),
+                          std::pair(c.expected.width, c.expected.height))
+                    << c.suffix;
+        }
+        EXPECT_TRUE(read) << c.suffix;
+    }
+    EXPECT_FALSE(HeaderImageSize("\xFF\xD8\xFF\xDA"));  // image data before any frame header
+    EXPECT_FALSE(HeaderImageSize("<html>"));
+}
