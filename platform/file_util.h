@@ -59,6 +59,9 @@ bool WriteAll(int fd, std::string_view data);
 // replaced). Returns false, with errno saying why and the old file as it was, when anything fails.
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0644,
                      bool* written = nullptr);
+// The same for a path as the system names it.
+bool WriteOsFileAtomic(const std::string& osPath, std::string_view contents, mode_t newFileMode = 0644,
+                       bool* written = nullptr);
 
 // Removes the temporary files that WriteFileAtomic left in a folder when its process was killed between
 // writing and renaming (those of running processes stay).
