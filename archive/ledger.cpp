@@ -641,6 +641,20 @@ SELECT (SELECT count(*) || ',' || ifnull(max(seen_in), 0) || ',' || ifnull(max(l
     return Read(std::string(), [&] { return db_->execAndGet(kStamp).getString(); });
 }
 
+std::optional<LedgerRun> Ledger::LastUpdateOf(const std::string& path) {
+    try {
+        SQLite::Database db(ToOsPath(path), SQLite::OPEN_READONLY | SQLite::OPEN_NOFOLLOW);
+        db.setBusyTimeout(1000);
+        SQLite::Statement row(db, std::string("SELECT ") + kRunColumns +
+                                      " FROM runs WHERE kind = 'update' AND ended_at IS NOT NULL "
+                                      "ORDER BY id DESC LIMIT 1");
+        if (row.executeStep()) return RunOf(row);
+    } catch (const std::exception&) {
+        // No ledger, or none this program can read: nothing to show.
+    }
+    return std::nullopt;
+}
+
 LedgerStatus Ledger::Status(unsigned wantedSizes) {
     return Read(LedgerStatus(), [&] {
         LedgerStatus status;

@@ -107,6 +107,9 @@ class Ledger {
     // (GBK), when it cannot be opened, is not a ledger, fails its check or is of a newer version; the
     // file is then left as it was.
     static std::unique_ptr<Ledger> Open(const std::string& path, std::string* error, bool create = true);
+    // The last update that ended, read from the ledger at the GBK path without writing anything (no
+    // check, no migration), for showing at a glance; nothing when there is none or it cannot be read.
+    static std::optional<LedgerRun> LastUpdateOf(const std::string& path);
     ~Ledger();
     Ledger(const Ledger&) = delete;
     Ledger& operator=(const Ledger&) = delete;

@@ -95,6 +95,7 @@ std::string AppSettings::Load() {
     rate = std::max(ini.GetInt("config", "rate", 0), 0);
     gallery = ini.GetInt("config", "gallery", 1) != 0;
     sidecars = ini.GetInt("config", "sidecars", 1) != 0;
+    notifyUrl = ini.GetString("config", "notify_url", "");
 
     userCount = 0;
     for (int n = 0; n < MaxUsers; ++n) {
@@ -150,6 +151,7 @@ std::string AppSettings::Save() {
     PutInt(ini, "config", "rate", 0, rate);
     PutInt(ini, "config", "gallery", 1, gallery ? 1 : 0);
     PutInt(ini, "config", "sidecars", 1, sidecars ? 1 : 0);
+    Put(ini, "config", "notify_url", notifyUrl);
     for (int n = 0; n < MaxUsers; ++n) Put(ini, "users", UserKey(n), n < userCount ? userNames[n] : "");
     // The file holds the proxy password in plain text: for its owner only, whatever it was before.
     if (!ini.Save(path, 0600))

@@ -69,6 +69,9 @@ class AppSettings {
     // pictures an update saves.
     bool gallery = true;
     bool sidecars = true;
+    // The address an unattended run requests when it ends (with "/fail" appended when it did not end
+    // well), for a monitoring service; empty for none.
+    std::string notifyUrl;
     int userCount = 0;
     std::string userNames[MaxUsers];
 

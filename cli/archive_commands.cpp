@@ -34,16 +34,16 @@ bool Exists(const std::string& path) {
     return ::lstat(ToOsPath(path).c_str(), &info) == 0;
 }
 
-// The user's ledger, opened without creating it; null after printing why to `out`.
+// The user's ledger, opened without creating it; null after printing why to `out` (when given).
 std::unique_ptr<Ledger> OpenLedger(const AppSettings& settings, const std::string& gbkUser, FILE* out) {
     const std::string path = Ledger::PathFor(UserFolder(settings, gbkUser));
     if (!AppSettings::IsValidUserName(gbkUser) || !Exists(path)) {
-        PrintGbk(out, GBK("此用户还没有备份记录。"));
+        if (out) PrintGbk(out, GBK("此用户还没有备份记录。"));
         return nullptr;
     }
     std::string error;
     std::unique_ptr<Ledger> ledger = Ledger::Open(path, &error, false);
-    if (!ledger) PrintGbk(out, error);
+    if (!ledger && out) PrintGbk(out, error);
     return ledger;
 }
 
@@ -77,6 +77,21 @@ nlohmann::ordered_json RunJson(const std::optional<LedgerRun>& run) {
         json["problems"] = counts.problems;
     }
     return json;
+}
+
+nlohmann::ordered_json StatusJson(const std::string& gbkUser, const LedgerStatus& status, unsigned wanted) {
+    nlohmann::ordered_json pictures;
+    for (int size = 0; size < SizeCount; ++size) {
+        const LedgerStatus::Pictures& counts = status.sizes[size];
+        pictures[kSizeKeys[size]] = {{"wanted", (wanted & (1u << size)) != 0},
+                                     {"stored", counts.stored},
+                                     {"missing", counts.missing},
+                                     {"failed", counts.failed}};
+    }
+    return {{"user", GbkToUtf8(gbkUser)}, {"last_update", RunJson(status.lastUpdate)},
+            {"albums", status.albums},    {"albums_removed", status.albumsRemoved},
+            {"photos", status.photos},    {"photos_removed", status.photosRemoved},
+            {"pictures", pictures},       {"last_verify", RunJson(status.lastVerify)}};
 }
 
 // "上次更新：TIME，OUTCOME" and the run's text below it.
@@ -145,19 +160,7 @@ int StatusCommand(const AppSettings& settings, const std::string& user, bool jso
         return kExitFailed;
     }
     if (json) {
-        nlohmann::ordered_json pictures;
-        for (int size = 0; size < SizeCount; ++size) {
-            const LedgerStatus::Pictures& counts = status.sizes[size];
-            pictures[kSizeKeys[size]] = {{"wanted", (wanted & (1u << size)) != 0},
-                                         {"stored", counts.stored},
-                                         {"missing", counts.missing},
-                                         {"failed", counts.failed}};
-        }
-        const nlohmann::ordered_json object = {
-            {"user", GbkToUtf8(gbkUser)}, {"last_update", RunJson(status.lastUpdate)},
-            {"albums", status.albums},    {"albums_removed", status.albumsRemoved},
-            {"photos", status.photos},    {"photos_removed", status.photosRemoved},
-            {"pictures", pictures},       {"last_verify", RunJson(status.lastVerify)}};
+        const nlohmann::ordered_json object = StatusJson(gbkUser, status, wanted);
         std::printf("%s\n", object.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return kExitOk;
     }
@@ -175,6 +178,14 @@ int StatusCommand(const AppSettings& settings, const std::string& user, bool jso
     }
     PrintRun("上次校验：", status.lastVerify);
     return kExitOk;
+}
+
+nlohmann::ordered_json StatusJsonOf(const AppSettings& settings, const std::string& gbkUser) {
+    const std::unique_ptr<Ledger> ledger = OpenLedger(settings, gbkUser, nullptr);
+    LedgerStatus status;
+    if (ledger) status = ledger->Status(settings.pictureSizes);
+    if (ledger && ledger->failed()) status = LedgerStatus();
+    return StatusJson(gbkUser, status, settings.pictureSizes);
 }
 
 int SearchCommand(const AppSettings& settings, const std::string& text,

@@ -17,8 +17,10 @@
 #include "cli/exit_status.h"
 #include "cli/memory_album_list.h"
 #include "cli/terminal_progress.h"
+#include "cli/unattended_commands.h"
 #include "jobs/sidecar_job.h"
 #include "jobs/update_albums.h"
+#include "jobs/verify_backup.h"
 #include "net/percent_encode.h"
 #include "output/link_format.h"
 #include "output/preview_page.h"
@@ -30,19 +32,21 @@
 namespace {
 
 const char kUsage[] =
-    "usage: albumbrowser-cli update USER [--quiet] [--pictures LIST] [--connections N] [--no-gallery]\n"
+    "usage: albumbrowser-cli update USER|--all [--quiet] [--pictures LIST] [--connections N] [--no-gallery]\n"
     "                                                  download USER's albums into the cache, then rebuild\n"
     "       albumbrowser-cli rebuild USER [--quiet] [--no-gallery]\n"
     "                                                  rebuild USER's catalogue and pages from the cache\n"
     "       albumbrowser-cli preview USER [--album N] [--size N] [--format N | --template TEXT] "
     "[--no-alert]\n"
     "                                                  write temp.htm for one album and print its path\n"
-    "       albumbrowser-cli verify USER [--repair] [--quiet]\n"
+    "       albumbrowser-cli verify USER|--all [--repair] [--quiet]\n"
     "                                                  check every saved picture and cached answer of USER;\n"
     "                                                  --repair fetches what is missing or damaged again\n"
     "       albumbrowser-cli status USER [--json]      what USER's backup holds and what its last runs did\n"
     "       albumbrowser-cli search TEXT [--user USER] find photos by title or description in the backups\n"
     "       albumbrowser-cli sidecars USER             write the XMP sidecars of USER's saved pictures\n"
+    "       albumbrowser-cli schedule on|off|status    the daily backup of every user (a systemd user "
+    "timer)\n"
     "       albumbrowser-cli users                     list the user names\n"
     "       albumbrowser-cli users add NAME            add a user name\n"
     "       albumbrowser-cli users delete NAME         delete a user name\n"
@@ -51,6 +55,8 @@ const char kUsage[] =
     "--pictures LIST saves the pictures of the sizes listed (e.g. 2,3; empty for none) in this run;\n"
     "--connections N (1 to 16) sets the parallel connections per host for this run; --no-gallery\n"
     "leaves USER/gallery as it is in this run.\n"
+    "--all runs update or verify for every user in list order (--json: one JSON object per user and\n"
+    "one for the total), writes OUTPUT/backup.log, and on failure a desktop notification.\n"
     "-C DIR or --data-dir DIR, before or after the command, runs in DIR (made when missing). Without\n"
     "it: the current folder when it holds config.ini, else $XDG_DATA_HOME/albumbrowser\n"
     "(~/.local/share/albumbrowser). Ctrl+C once interrupts a job, twice ends the program.\n";
@@ -76,12 +82,14 @@ std::optional<int> ParseIndex(const std::string& text) {
 // What the command line asks for, its values checked before any folder is touched. Texts are UTF-8 as
 // typed.
 struct Request {
-    // update, rebuild, preview, verify, status, search, sidecars, users; empty when none was given
+    // update, rebuild, preview, verify, status, search, sidecars, schedule, users; empty when none was
+    // given
     std::string command;
-    std::string action;  // users: add or delete; empty to list
+    std::string action;  // users: add or delete, empty to list; schedule: on, off or status
     std::string user;    // USER, or the NAME of users add/delete, or the TEXT of search
     std::optional<std::string> searchUser;
     bool repair = false, json = false;
+    bool all = false;  // update and verify: every user
     std::optional<std::string> dataDir;
     bool quiet = false;
     bool noGallery = false;
@@ -109,9 +117,18 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
     std::optional<std::string> pictures, connections, album, size, format;
     CLI::App* help = app.add_subcommand("help");
     std::vector<CLI::App*> commands;
+    // Commands that take USER or --all, one of the two.
+    std::vector<CLI::App*> allCommands;
     for (const char* name : {"update", "rebuild"}) {
         CLI::App* command = app.add_subcommand(name);
-        command->add_option("USER", request.user)->required();
+        CLI::Option* user = command->add_option("USER", request.user);
+        if (command->get_name() == "update") {
+            command->add_flag("--all", request.all);
+            command->add_flag("--json", request.json);
+            allCommands.push_back(command);
+        } else {
+            user->required();
+        }
         command->add_flag("--quiet", request.quiet);
         command->add_option_function<std::string>("--pictures", keep(pictures));
         command->add_option_function<std::string>("--connections", keep(connections));
@@ -131,9 +148,12 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
     preview->add_flag("--no-alert", noAlert);
     commands.push_back(preview);
     CLI::App* verify = app.add_subcommand("verify");
-    verify->add_option("USER", request.user)->required();
+    verify->add_option("USER", request.user);
     verify->add_flag("--repair", request.repair);
     verify->add_flag("--quiet", request.quiet);
+    verify->add_flag("--all", request.all);
+    verify->add_flag("--json", request.json);
+    allCommands.push_back(verify);
     commands.push_back(verify);
     CLI::App* status = app.add_subcommand("status");
     status->add_option("USER", request.user)->required();
@@ -143,6 +163,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
     search->add_option("TEXT", request.user)->required();
     search->add_option_function<std::string>("--user", keep(request.searchUser));
     commands.push_back(search);
+    CLI::App* schedule = app.add_subcommand("schedule");
+    schedule->add_option("ACTION", request.action)->required()->check(CLI::IsMember({"on", "off", "status"}));
+    commands.push_back(schedule);
     CLI::App* users = app.add_subcommand("users");
     users->require_subcommand(0, 1);
     for (const char* name : {"add", "delete"}) {
@@ -181,6 +204,14 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Request& request) {
     request.command = app.get_subcommands().front()->get_name();
     if (users->parsed() && !users->get_subcommands().empty())
         request.action = users->get_subcommands().front()->get_name();
+
+    for (CLI::App* command : allCommands) {
+        if (!command->parsed()) continue;
+        const bool user = command->get_option("USER")->count() > 0;
+        if (user && request.all) return Usage("USER and --all exclude each other");
+        if (!user && !request.all) return Usage(command->get_name() + " needs USER or --all");
+        if (request.json && !request.all) return Usage("--json goes with --all");
+    }
 
     request.alert = !noAlert;
     if (pictures) {
@@ -251,16 +282,37 @@ JobOutcome RunJob(AlbumCatalogue& catalogue, AppSettings& settings, const std::s
     return UpdateAlbums(context, fromCache);
 }
 
-int UpdateCommand(AppSettings& settings, const Request& request) {
+// One user's update, rebuild or verify (GBK), reachable by the first Ctrl+C.
+JobOutcome RunUserJob(AppSettings& settings, const Request& request, const std::string& user,
+                      JobProgress& progress) {
+    g_activeJob = &progress;
+    JobOutcome outcome;
+    if (request.command == "verify") {
+        const ZorbiService service = ZorbiService::FromEnvironment();
+        VerifyContext context{settings, service, progress, user, request.repair};
+        context.startPauseMs = 0;
+        outcome = VerifyBackup(context).outcome;
+    } else {
+        auto catalogue = std::make_unique<AlbumCatalogue>();
+        outcome = RunJob(*catalogue, settings, user, request.command == "rebuild", progress);
+    }
+    g_activeJob = nullptr;
+    return outcome;
+}
+
+int UpdateCommand(AppSettings& settings, const Request& request, const std::string& loadFailure) {
     if (request.pictureSizes) settings.pictureSizes = *request.pictureSizes;
     if (request.connections) settings.connections = *request.connections;
     if (request.noGallery) settings.gallery = false;
+    if (request.all) {
+        return AllUsersCommand(settings, loadFailure, request.quiet, request.json,
+                               [&](const std::string& user, JobProgress& progress) {
+                                   return RunUserJob(settings, request, user, progress);
+                               });
+    }
     TerminalProgress progress(stderr, request.quiet);
-    g_activeJob = &progress;
-    auto catalogue = std::make_unique<AlbumCatalogue>();
-    const JobOutcome outcome =
-        RunJob(*catalogue, settings, Utf8ToGbk(request.user), request.command == "rebuild", progress);
-    g_activeJob = nullptr;
+    const std::string user = Utf8ToGbk(request.user);
+    const JobOutcome outcome = RunUserJob(settings, request, user, progress);
     PrintUtf8(stdout, progress.resultText);
     return ExitStatus(outcome);
 }
@@ -353,6 +405,7 @@ int main(int argc, char** argv) {
     if (request.command == "preview") return PreviewCommand(settings, request);
     if (request.command == "status") return StatusCommand(settings, request.user, request.json);
     if (request.command == "search") return SearchCommand(settings, request.user, request.searchUser);
+    if (request.command == "verify" && request.all) return UpdateCommand(settings, request, loadFailure);
     if (request.command == "verify") {
         TerminalProgress progress(stderr, request.quiet);
         g_activeJob = &progress;
@@ -360,6 +413,7 @@ int main(int argc, char** argv) {
         g_activeJob = nullptr;
         return exitStatus;
     }
+    if (request.command == "schedule") return ScheduleCommand(request.action);
     if (request.command == "users") return UsersCommand(settings, request, loadFailure);
     if (request.command == "sidecars") {
         TerminalProgress silent(stderr, true);
@@ -367,5 +421,5 @@ int main(int argc, char** argv) {
         PrintUtf8(stdout, silent.resultText);
         return ExitStatus(outcome);
     }
-    return UpdateCommand(settings, request);
+    return UpdateCommand(settings, request, loadFailure);
 }

@@ -206,8 +206,12 @@ bool AlreadyHolds(const std::string& target, std::string_view contents, mode_t m
 }  // namespace
 
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode, bool* written) {
+    return WriteOsFileAtomic(ToOsPath(path), contents, newFileMode, written);
+}
+
+bool WriteOsFileAtomic(const std::string& target, std::string_view contents, mode_t newFileMode,
+                       bool* written) {
     static std::atomic<unsigned> counter{0};
-    const std::string target = ToOsPath(path);
     // Permission bits only: a set-id or sticky bit is never given to a file of ours.
     const mode_t mode = newFileMode & 0777;
     // A file that already holds these bytes stays as it is: creating a file is far dearer than reading one.

@@ -59,6 +59,9 @@ bool WriteAll(int fd, std::string_view data);
 // replaced). Returns false, with errno saying why and the old file as it was, when anything fails.
 bool WriteFileAtomic(std::string_view path, std::string_view contents, mode_t newFileMode = 0644,
                      bool* written = nullptr);
+// The same for a path as the system names it.
+bool WriteOsFileAtomic(const std::string& osPath, std::string_view contents, mode_t newFileMode = 0644,
+                       bool* written = nullptr);
 
 // "无法写入文件：PATH（why）" (GBK): the text of a file that could not be written.
 std::string WriteFailedText(std::string_view path, int error);

@@ -3,13 +3,17 @@
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
+#include <QStyle>
 #include <QUrl>
 
+#include "archive/ledger.h"
 #include "jobs/update_albums.h"
 #include "jobs/verify_backup.h"
 #include "output/gallery.h"
@@ -44,6 +48,15 @@ constexpr int kMinRowHeight = 16;
 constexpr int kMinHeight = 540;
 constexpr unsigned kAboutCommand = 16;
 const char* const kAboutItem = "关于 Zorbi相册浏览器(&A)...";
+// Where a user's row keeps the line that tells its last backup.
+constexpr int kBackupLineRole = Qt::UserRole + 1;
+
+// The outcome of an update as the ledger records it, for people.
+QString OutcomeWords(const std::string& outcome) {
+    if (outcome == "pictures failed") return QStringLiteral("部分图片失败");
+    if (outcome == "interrupted") return QStringLiteral("已中断");
+    return QStringLiteral("失败");
+}
 
 }  // namespace
 
@@ -100,6 +113,7 @@ CAlbumBrowserDlg::CAlbumBrowserDlg(AlbumCatalogue& catalogue, const std::string&
     gallery->setObjectName("galleryAction");
     connect(gallery, &QAction::triggered, this, &CAlbumBrowserDlg::OnOpenGallery);
     ui_->userList->addAction(gallery);
+    connect(ui_->userList, &QListWidget::itemSelectionChanged, this, &CAlbumBrowserDlg::ShowSelectedBackup);
     connect(ui_->updateButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnUpdateFromNetwork);
     connect(ui_->viewLocalButton, &QPushButton::clicked, this, &CAlbumBrowserDlg::OnViewLocal);
     connect(ui_->albumList, &QTableWidget::itemSelectionChanged, this,
@@ -210,6 +224,7 @@ void CAlbumBrowserDlg::OnInitDialog() {
     const AppSettings& s = settings();
     for (int i = 0; i < s.userCount; ++i) ui_->userList->addItem(FromGbk(s.userNames[i]));
     ui_->userList->setCurrentRow(-1, QItemSelectionModel::Clear);
+    ShowBackupState();
 
     RebuildPreview();
     ui_->addUserButton->setFocus();
@@ -252,7 +267,58 @@ void CAlbumBrowserDlg::RebuildPreview() {
         BuildPreviewPage(catalogue_, albumIndex, sizeIndex, outputTemplate, copyAlert != 0);
     SetClipboardText(page);
     const std::string path = WritePreviewFile(settings().outputPath, page);
-    if (!path.empty()) ui_->browser->Navigate(path);
+    if (settings().userCount == 0) {
+        ShowWelcomePage();
+    } else if (!path.empty()) {
+        ui_->browser->Navigate(path);
+    }
+}
+
+void CAlbumBrowserDlg::ShowWelcomePage() {
+    QFile file(QStringLiteral(":/albumbrowser/welcome.htm"));
+    if (!file.open(QIODevice::ReadOnly)) return;
+    const QString folder = QString::fromStdString(AbsoluteOsPath(settings().outputPath));
+    ui_->browser->ShowPage(
+        QString::fromUtf8(file.readAll()).replace(QLatin1String("$folder"), folder.toHtmlEscaped()).toUtf8());
+}
+
+void CAlbumBrowserDlg::ShowBackupState() {
+    QListWidget* users = ui_->userList;
+    for (int row = 0; row < users->count(); ++row) {
+        QListWidgetItem* item = users->item(row);
+        // The list shows the user names of the record, row for row.
+        const std::string name = row < settings().userCount ? settings().userNames[row] : std::string();
+        const std::optional<LedgerRun> run =
+            AppSettings::IsValidUserName(name)
+                ? Ledger::LastUpdateOf(Ledger::PathFor(UserFolder(settings(), name)))
+                : std::nullopt;
+        QString line = QStringLiteral("还没有备份");
+        QString tip = line;
+        bool complete = true;
+        if (run) {
+            const QString when = QDateTime::fromString(QString::fromStdString(run->endedAt), Qt::ISODate)
+                                     .toLocalTime()
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+            complete = run->outcome == "done";
+            line = QStringLiteral("上次备份：%1，%2")
+                       .arg(when, complete ? QStringLiteral("完整") : QStringLiteral("未完成"));
+            tip = complete
+                      ? line
+                      : QStringLiteral("%1（%2）：%3")
+                            .arg(line, OutcomeWords(run->outcome), QString::fromStdString(run->text.bytes));
+        }
+        item->setIcon(complete ? QIcon() : style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        item->setToolTip(tip);
+        item->setData(kBackupLineRole, line);
+    }
+    ShowSelectedBackup();
+}
+
+void CAlbumBrowserDlg::ShowSelectedBackup() {
+    const QList<QListWidgetItem*> chosen = ui_->userList->selectedItems();
+    QLabel* label = ui_->backupStatusLabel;
+    label->setText(chosen.isEmpty() ? QString() : chosen.first()->data(kBackupLineRole).toString());
+    label->setToolTip(chosen.isEmpty() ? QString() : chosen.first()->toolTip());
 }
 
 void CAlbumBrowserDlg::UpdateAlbums(bool fromCache) {
@@ -367,6 +433,7 @@ void CAlbumBrowserDlg::StartJob(JobKind job) {
     ShowMessage(this, FromGbk(progressDlg_.resultText),
                 job == JobKind::ImportLocal ? QStringLiteral("信息") : QStringLiteral("提示"),
                 QMessageBox::Warning);
+    ShowBackupState();
     RebuildPreview();
 }
 
@@ -425,6 +492,7 @@ void CAlbumBrowserDlg::OnAddUser() {
         return;
     }
     ui_->userList->addItem(FromGbk(settings().userNames[settings().userCount - 1]));
+    ShowBackupState();
 }
 
 void CAlbumBrowserDlg::OnDeleteUser() {

@@ -38,8 +38,13 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     // Reads every control into its member, or writes every member into its control.
     void UpdateData(bool saveAndValidate);
 
-    // The preview: the page of the album at albumIndex on the clipboard, in temp.htm and in the pane.
+    // The preview: the page of the album at albumIndex on the clipboard and in temp.htm, and in the
+    // pane; while the user list is empty the pane shows how to begin instead.
     void RebuildPreview();
+    // Marks each user by its last backup (from its ledger): a user whose last update did not end
+    // complete gets a warning icon and the reason in its tool tip; the line under the list tells the
+    // selected user's.
+    void ShowBackupState();
 
     // The jobs, run on the worker thread.
     void UpdateAlbums(bool fromCache);
@@ -100,6 +105,10 @@ class CAlbumBrowserDlg : public QDialog, public AlbumListView {
     void PlaceOnScreen();
     void StartJob(JobKind job);
     void ShowContextMenu(const QPoint& pos);
+    // The line under the user list, for the selected user.
+    void ShowSelectedBackup();
+    // The page that says how to begin, with the output folder.
+    void ShowWelcomePage();
 
     AlbumCatalogue& catalogue_;
     ZorbiService service_;

@@ -43,6 +43,13 @@ void PreviewSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
         job->fail(QWebEngineUrlRequestJob::RequestDenied);
         return;
     }
+    if (!page_.isEmpty()) {
+        auto* buffer = new QBuffer(job);
+        buffer->setData(ServedPage(page_));
+        buffer->open(QIODevice::ReadOnly);
+        job->reply("text/html;charset=utf-8", buffer);
+        return;
+    }
     QFile file(file_);
     if (file_.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         job->fail(QWebEngineUrlRequestJob::UrlNotFound);

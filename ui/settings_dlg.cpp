@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "platform/backup_schedule.h"
 #include "platform/file_util.h"
 #include "ui/dialog_template.h"
 #include "ui/gbk_text.h"
@@ -62,6 +63,12 @@ int CSettingsDlg::DoModal() {
     skinSwitched_ = false;
     settings.Load();
     UpdateData(false);
+    ScheduleState schedule;
+    const std::string unknown = QuerySchedule(schedule);
+    scheduleWasOn_ = schedule.enabled;
+    ui_->scheduleCheck->setChecked(schedule.enabled);
+    ui_->scheduleCheck->setEnabled(unknown.empty());
+    ui_->scheduleCheck->setToolTip(FromGbk(unknown));
     ui_->proxyServerEdit->setFocus();
     const int result = exec();
     if (result != Accepted) {
@@ -136,6 +143,12 @@ void CSettingsDlg::OnSave() {
     // The values hold for this run even when they cannot be kept.
     const std::string failure = settings.Save();
     if (!failure.empty()) ShowMessage(this, FromGbk(failure), QString(), QMessageBox::Warning);
+    // The timer backs up the program's folder, the one this program runs in.
+    const bool scheduleOn = ui_->scheduleCheck->isChecked();
+    if (ui_->scheduleCheck->isEnabled() && scheduleOn != scheduleWasOn_) {
+        const std::string refused = SetSchedule(scheduleOn, AbsoluteOsPath(settings.startupDirectory));
+        if (!refused.empty()) ShowMessage(this, FromGbk(refused), QString(), QMessageBox::Warning);
+    }
     SkinSwitch(settings.skinFile);
     accept();
 }

@@ -132,6 +132,15 @@ void CWebBrowser2::Navigate(const std::string& gbkPath) {
     page_->load(url);
 }
 
+void CWebBrowser2::ShowPage(const QByteArray& utf8Html) {
+    schemeHandler_->SetPage(utf8Html);
+    QUrl url;
+    url.setScheme(QLatin1String(PreviewSchemeHandler::kScheme));
+    url.setPath(QStringLiteral("/welcome.htm"));
+    url.setQuery(QStringLiteral("n=%1").arg(++serial_));
+    page_->load(url);
+}
+
 bool CWebBrowser2::event(QEvent* event) {
     // The widget that takes the page's input appears with the page; watch it for the user's actions.
     if (event->type() == QEvent::ChildAdded) {

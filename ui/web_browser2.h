@@ -25,6 +25,8 @@ class CWebBrowser2 : public QWebEngineView {
 
     // Shows the file (a GBK path) in the pane, replacing what it showed; returns before the page loads.
     void Navigate(const std::string& gbkPath);
+    // Shows a page of the program's own (UTF-8 HTML, under the same rules as the preview) instead.
+    void ShowPage(const QByteArray& utf8Html);
 
     // Replaces the message box of the page's alert() (tests answer it themselves).
     void SetAlertHandler(std::function<void(const QString&)> handler);

@@ -42,6 +42,7 @@ inline void ExpectSameSettings(const AppSettings& a, const AppSettings& b) {
     EXPECT_EQ(a.rate, b.rate);
     EXPECT_EQ(a.gallery, b.gallery);
     EXPECT_EQ(a.sidecars, b.sidecars);
+    EXPECT_EQ(a.notifyUrl, b.notifyUrl);
     ASSERT_EQ(a.userCount, b.userCount);
     for (int n = 0; n < a.userCount; ++n) EXPECT_EQ(a.userNames[n], b.userNames[n]);
 }

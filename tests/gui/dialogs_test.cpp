@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "gui_test_support.h"
+#include "test_files.h"
 #include "ui/about_dlg.h"
 #include "ui/add_user_dlg.h"
 #include "ui/link_label.h"
@@ -317,6 +318,50 @@ class DialogsTest : public QObject {
         ShowMessage(nullptr, QString(), QString(), QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
         QCOMPARE(seen, QStringList({QStringLiteral("Zorbi浏览器"), QStringLiteral("是(&Y)"),
                                     QStringLiteral("否(&N)")}));
+    }
+
+    // 每天自动备份 shows the timer's state when the dialog opens, 保存 switches the timer only when the box
+    // was changed, a refusal is shown, and without the user's systemd the box is greyed with the reason.
+    void theDailyBackupBoxSwitchesTheTimerOnSave() {
+        Workspace ws;
+        const TempDir bin("stand-in-systemctl");
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QByteArray::fromStdString(bin.path() + ":") + path);
+        WriteStandIn(bin.path(), "systemctl", kSystemctlStandIn);
+        CSettingsDlg dialog(ws.path());
+        ModalAnswerer answerer;
+        answerer.AnswerMessageBoxes();
+        const auto save = [&](const std::function<void(QCheckBox*)>& act) {
+            answerer.OnceOn("CSettingsDlg", [&](QWidget* d) {
+                act(d->findChild<QCheckBox*>("scheduleCheck"));
+                ButtonOf(d, "saveButton")->click();
+            });
+            dialog.DoModal();
+        };
+        save([](QCheckBox* box) { QVERIFY(box->isEnabled() && !box->isChecked()); });
+        save([](QCheckBox* box) { box->setChecked(true); });
+        save([](QCheckBox* box) { QVERIFY(box->isChecked()); });
+        const std::string show =
+            "[--user][show][albumbrowser-backup.timer][--property=LoadState,UnitFileState,"
+            "NextElapseUSecRealtime]";
+        QCOMPARE(StandInRuns(bin.path(), "systemctl"),
+                 std::vector<std::string>({show, show, show, "[--user][daemon-reload]",
+                                           "[--user][enable][--now][albumbrowser-backup.timer]", show}));
+
+        WriteStandIn(bin.path(), "systemctl",
+                     std::string("case \"$*\" in *disable*) echo 'Access denied' >&2; exit 1 ;; esac\n") +
+                         kSystemctlStandIn);
+        save([](QCheckBox* box) { box->setChecked(false); });
+        QCOMPARE(answerer.seen.back().className, QStringLiteral("QMessageBox"));
+        QCOMPARE(answerer.seen.back().text, QStringLiteral("systemctl --user disable失败：Access denied"));
+
+        WriteStandIn(bin.path(), "systemctl", "echo 'Failed to connect to bus: No medium found' >&2; exit 1");
+        save([](QCheckBox* box) {
+            QVERIFY(!box->isEnabled());
+            QVERIFY(
+                box->toolTip().startsWith(QStringLiteral("无法连接用户的systemd（Failed to connect to bus")));
+        });
+        qputenv("PATH", path);
     }
 
     void switchingTheSkinUsesTheRecordNotTheBox() {

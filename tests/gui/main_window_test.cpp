@@ -5,11 +5,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <memory>
 
@@ -88,6 +90,11 @@ class MainWindowTest : public QObject {
     QPushButton* Button(const char* name) { return Child<QPushButton>(name); }
     QRadioButton* Radio(const char* name) { return Child<QRadioButton>(name); }
     QLineEdit* TemplateBox() { return Child<QLineEdit>("templateEdit"); }
+    // The line under the user list, and whether the user's row carries the mark of a failed backup.
+    QString BackupLine() { return Child<QLabel>("backupStatusLabel")->text(); }
+    bool Marked(const QString& user) {
+        return !window_->userList()->findItems(user, Qt::MatchExactly).first()->icon().isNull();
+    }
     std::string TempPage() { return ws_->ReadFile("temp.htm"); }
 
   private slots:
@@ -111,6 +118,11 @@ class MainWindowTest : public QObject {
         QCOMPARE(users->item(0)->text(), QStringLiteral("Alice"));
         QCOMPARE(users->item(2)->text(), QStringLiteral("bob"));
         QVERIFY(users->selectedItems().isEmpty());
+        QVERIFY(BackupLine().isEmpty());
+        SelectUser("Alice");
+        QCOMPARE(BackupLine(), QStringLiteral("还没有备份"));
+        QVERIFY(!Marked("Alice"));
+        users->setCurrentRow(-1, QItemSelectionModel::Clear);
         QVERIFY(Radio("sizeRadio2")->isChecked());
         QVERIFY(Radio("formatRadio3")->isChecked());
         QCOMPARE(ToGbk(TemplateBox()->text()), FormatTemplates()[PreviewFormatIndex]);
@@ -505,6 +517,10 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->albumList()->rowCount(), 12);
         QVERIFY(TempPage().find(service.baseUrl() + "/") != std::string::npos);
         QVERIFY(QFile::exists(ws_->file("demo/rest/list.xml")));
+        QVERIFY2(BackupLine().startsWith(QStringLiteral("上次备份：20")) &&
+                     BackupLine().endsWith(QStringLiteral("，完整")),
+                 qPrintable(BackupLine()));
+        QVERIFY(!Marked("demo"));
     }
 
     void aServiceErrorInChineseIsShownAsSent() {
@@ -521,6 +537,28 @@ class MainWindowTest : public QObject {
         QCOMPARE(window_->progressDlg().StatusText(), QStringLiteral("用户不存在"));
         QCOMPARE(answerer.seen.size(), size_t(1));
         QCOMPARE(answerer.seen[0].text, QStringLiteral("用户不存在"));
+        // The user is marked, with the reason, until a run ends complete.
+        QVERIFY2(BackupLine().endsWith(QStringLiteral("，未完成")), qPrintable(BackupLine()));
+        QVERIFY(Marked("wang"));
+        QVERIFY(
+            window_->userList()->item(0)->toolTip().endsWith(QStringLiteral("未完成（失败）：用户不存在")));
+    }
+
+    void aFirstRunShowsHowToBeginAndKeepsTempHtm() {
+        ws_->WriteConfig("[config]\r\ndetail=0\r\n");
+        window_ = std::make_unique<CAlbumBrowserDlg>(*catalogue_, ws_->path(),
+                                                     ZorbiService(kPictureHost, kPictureHost));
+        QSignalSpy loads(window_->browser(), &QWebEngineView::loadFinished);
+        QVERIFY(ShowMainWindow(*window_));
+        QVERIFY(loads.count() > 0 || loads.wait(30000));
+        const QString page =
+            RunScript(window_->browser(), QStringLiteral("document.body.innerText")).toString();
+        QVERIFY2(page.contains(QStringLiteral("增加用户")) && page.contains(QStringLiteral("联网更新相册")),
+                 qPrintable(page));
+        QVERIFY(page.contains(QString::fromStdString(ws_->path())));
+        // The design's empty preview still goes to temp.htm and the clipboard.
+        QVERIFY(TempPage().rfind("<html>", 0) == 0);
+        QCOMPARE(ToGbk(QGuiApplication::clipboard()->text()), TempPage());
     }
 
     void interruptingANetworkUpdate() {

@@ -102,7 +102,7 @@ far, and the service prints "zorbi-demo-service: 429 answers: N" (and 503) on st
 
 Routes for tests: /echo-headers (the request's header lines as the body), /peer (the client's port,
 which tells connections apart), /redirect/N (N redirects, then a small body), /redirect-to?url=U
-(one redirect to U).
+(one redirect to U), /ping and /ping/fail (a short 200 answer, as a monitoring service gives).
 )";
 
 enum class BadAnswer { kNone, kHtml, kEmpty, kNoContent, kShort, kGzip, kUtf16, kDeep, kNoRoot };
@@ -707,6 +707,9 @@ void AddRoutes(httplib::Server& server, const Options& options, const SampleWorl
     });
     server.Get("/redirect-to", [&](const httplib::Request& req, httplib::Response& res) {
         res.set_redirect(req.get_param_value("url"));
+    });
+    server.Get(R"(/ping(/fail)?)", [&](const httplib::Request&, httplib::Response& res) {
+        sender.Send(res, "OK\n", "text/plain");
     });
 }
 
