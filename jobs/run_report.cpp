@@ -69,21 +69,8 @@ int OpenLockedLog(const std::string& osPath) {
 }  // namespace
 
 const char* OutcomeKey(JobOutcome outcome) {
-    switch (outcome) {
-        case JobOutcome::Done:
-            return "done";
-        case JobOutcome::DonePicturesFailed:
-            return "pictures failed";
-        case JobOutcome::DoneWithProblems:
-            return "problems";
-        case JobOutcome::FolderBusy:
-            return "busy";
-        case JobOutcome::Interrupted:
-            return "interrupted";
-        case JobOutcome::Failed:
-            break;
-    }
-    return "failed";
+    // A busy folder ran nothing, so the ledger never records it; the report names it.
+    return outcome == JobOutcome::FolderBusy ? "busy" : OutcomeName(outcome);
 }
 
 std::string BackupLogLine(const std::string& user, const std::string& outcome, const std::string& text) {
