@@ -93,17 +93,28 @@ bool ExpandInOnePass(std::string_view templ, const std::string (&values)[kVariab
 
 std::string PageSafeAddress(std::string_view address) {
     // RFC 3986's characters less the quote; "%" stays, so an address already encoded keeps its form.
-    static const std::string_view kKept = "-._~:/?#[]@!$&()*+,;=%";
+    static constexpr auto kKept = [] {
+        std::array<bool, 256> kept{};
+        for (int c = 0; c < 256; ++c)
+            kept[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        for (const char c : std::string_view("-._~:/?#[]@!$&()*+,;=%"))
+            kept[static_cast<unsigned char>(c)] = true;
+        return kept;
+    }();
+    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string safe;
     safe.reserve(address.size());
-    for (const char c : address) {
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (alnum || kKept.find(c) != std::string_view::npos) {
-            safe += c;
-        } else {
-            safe += Format("%%%02X", static_cast<unsigned char>(c));
-        }
+    // The runs of kept bytes between those encoded are copied whole.
+    size_t kept = 0;
+    for (size_t i = 0; i < address.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(address[i]);
+        if (kKept[byte]) continue;
+        safe.append(address.data() + kept, i - kept);
+        const char encoded[] = {'%', kHex[byte >> 4], kHex[byte & 15]};
+        safe.append(encoded, sizeof encoded);
+        kept = i + 1;
     }
+    safe.append(address.data() + kept, address.size() - kept);
     return safe;
 }
 

@@ -14,7 +14,7 @@ endif()
 
 # systemd reads user units of packages from /usr/lib/systemd/user only, whatever the prefix.
 set(expected usr/lib/systemd/user/albumbrowser-backup.service usr/lib/systemd/user/albumbrowser-backup.timer)
-set(under_prefix bin/albumbrowser-cli share/man/man1/albumbrowser-cli.1.gz)
+set(under_prefix bin/albumbrowser-cli lib/albumbrowser/albumbrowser-vips.so share/man/man1/albumbrowser-cli.1.gz)
 if(GUI)
   list(APPEND under_prefix bin/albumbrowser share/applications/albumbrowser.desktop
        share/albumbrowser/skin/default.u3 share/icons/hicolor/scalable/apps/albumbrowser.svg
