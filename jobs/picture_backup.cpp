@@ -182,9 +182,12 @@ PictureBackupResult FetchPictures(HttpDownloader& downloader, JobProgress& progr
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         progress.SetPos(static_cast<int>(k + 1));
-        progress.SetText(Format(GBK("已下载%d/%d张图片（%s，%s/秒）").c_str(), static_cast<int>(k + 1),
-                                static_cast<int>(wanted.size()), ByteCountText(bytes).c_str(),
-                                ByteCountText(seconds > 0 ? bytes / seconds : 0).c_str()));
+        std::string text = Format(GBK("已下载%d/%d张图片（%s，%s/秒）").c_str(), static_cast<int>(k + 1),
+                                  static_cast<int>(wanted.size()), ByteCountText(bytes).c_str(),
+                                  ByteCountText(seconds > 0 ? bytes / seconds : 0).c_str());
+        // The count is of pictures tried: those not stored are said as they happen.
+        if (result.failed > 0) text += Format(GBK("，其中%d张失败").c_str(), result.failed);
+        progress.SetText(text);
     }
     // Requests asked for ahead and not taken; their .part files stay.
     for (size_t k = 0; k < submitted; ++k)

@@ -305,9 +305,11 @@ TEST_F(PictureBackupTest, CutPicturesAreRefusedUntilAWholeRun) {
         SCOPED_TRACE(cut);
         fs::remove_all(user_);
         DemoServiceProcess cutting({"--picture-kb", "8", cut});
-        const CliResult result = Update(cutting);
+        // With its progress, which says the pictures tried were not stored.
+        const CliResult result = RunCli(folder_, cutting.baseUrl(), {"update", "demo"});
         EXPECT_EQ(result.status, 3) << result.out << result.err;
         EXPECT_TRUE(result.out.ends_with(Summary(0, 0, kListedPhotos))) << result.out;
+        EXPECT_NE(result.err.find("，其中" + std::to_string(kListedPhotos) + "张失败\n"), std::string::npos);
         EXPECT_EQ(FailedLines(user_), FailedEntries(Photos(), cutting.baseUrl(), {0}, "incomplete"));
         for (const std::string& path : PictureFiles(user_)) EXPECT_TRUE(path.ends_with(".part")) << path;
 
